@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# The station's main job from a fresh Debian 12 machine: install what is
+# missing, build, and run the station on the bundled simulated bench when no
+# drives are attached. Extra arguments go to qkstation-cli.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/deps.sh"
+"$root/scripts/build.sh" "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cli="$root/build/bin/qkstation-cli"
+if [ $# -gt 0 ]; then exec "$cli" "$@"; fi
+"$cli" files
+"$cli" profile show

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The whole test suite from a fresh Debian 12 machine. With --sanitize, also
+# the AddressSanitizer+UBSan run of every test and the ThreadSanitizer run of
+# the run engine's tests.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/deps.sh"
+jobs=$(nproc)
+
+"$root/scripts/build.sh" "$root/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ctest --test-dir "$root/build-test" --output-on-failure -j "$jobs"
+
+if [ "${1:-}" = "--sanitize" ]; then
+  "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DQK_SANITIZE=address -DQK_BUILD_BENCH=OFF
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
+  "$root/scripts/build.sh" "$root/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DQK_SANITIZE=thread -DQK_BUILD_BENCH=OFF
+  # The run engine and the platform pieces it relies on carry the threads.
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    ctest --test-dir "$root/build-tsan" --output-on-failure -j "$jobs" -L 'run|platform'
+fi
