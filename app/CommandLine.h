@@ -1,0 +1,21 @@
+#pragma once
+// The station's own command line: an optional decimal test-item mask as the
+// first argument, and "autoquit" anywhere for an unattended run.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qk {
+
+struct StationCommandLine {
+  std::optional<int> mask;   // bits 0..7 check test-list items 0..7
+  bool hasFirstArgument = false;
+  bool autoQuit = false;
+  std::string error;         // the conversion error shown to the operator, if any
+};
+
+StationCommandLine ParseStationCommandLine(const std::vector<std::string>& args);
+// Check state of list items 0..7 for a mask (higher bits ignored).
+bool MaskChecksItem(int mask, int item);
+
+}  // namespace qk
