@@ -14,7 +14,7 @@ using qk::ParseFlashList;
 namespace {
 
 std::string line(const std::string& name, const std::string& part = "PN1") {
-  return name + ", " + part + ", 0x0281, 2, 2, 0xEC, 0xD7, 0x94, 0x7A, 0x44, 0, 0, 0, 0, 1";
+  return name + ", " + part + ", 0x0281, 2, 2, 0x5A, 0xD7, 0x94, 0x7A, 0x44, 0, 0, 0, 0, 1";
 }
 
 bool parse(const std::string& text, FlashCatalogue& cat, std::string* error = nullptr) {
@@ -32,7 +32,7 @@ std::string key(int i) {
 TEST(FlashList, ColumnsAreTokenisedAndConvertedLikeTheClassicReader) {
   FlashCatalogue cat;
   ASSERT_TRUE(parse("[Vendor]\nName00=WBG\n[WBG]\n"
-                    "Name00=WBG, K9GBG08U0A, 0x0281, 0x102, 2, 0xEC, 0xD7, 0x94, 0x7A, 0x44, 0x030201, 7, 0x12345, "
+                    "Name00=WBG, K9GBG08U0A, 0x0281, 0x102, 2, 0x5A, 0xD7, 0x94, 0x7A, 0x44, 0x030201, 7, 0x12345, "
                     "x1FF, 0x104\n",
                     cat));
   ASSERT_EQ(cat.types.size(), 1u);
@@ -42,7 +42,7 @@ TEST(FlashList, ColumnsAreTokenisedAndConvertedLikeTheClassicReader) {
   EXPECT_EQ(r.flashIdWord, 641);
   EXPECT_EQ(r.ceCount, 2);  // low byte of 0x102
   EXPECT_EQ(r.eccMode, 2);
-  const std::uint8_t id[5] = {0xEC, 0xD7, 0x94, 0x7A, 0x44};
+  const std::uint8_t id[5] = {0x5A, 0xD7, 0x94, 0x7A, 0x44};
   for (int i = 0; i < 5; ++i) EXPECT_EQ(r.idBytes[i], id[i]) << i;
   EXPECT_EQ(r.featureBit, 0x01);
   EXPECT_EQ(r.optionBit, 0x02);
