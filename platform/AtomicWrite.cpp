@@ -5,11 +5,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 namespace qk {
 
-bool writeFileAtomic(const std::string& path, const std::string& data, std::string* error) {
+bool writeFileAtomic(const std::string& name, const std::string& data, std::string* error) {
+  // Write through a symbolic link to the file it names.
+  std::string path = name;
+  char real[PATH_MAX];
+  if (realpath(name.c_str(), real)) path = real;
   auto fail = [&](const char* step) {
     if (error) *error = std::string(step) + " " + path + ": " + std::strerror(errno);
     return false;
