@@ -6,6 +6,8 @@
 
 namespace qk {
 
+class IniFile;
+
 constexpr int kMaxFlashVendors = 10;
 constexpr int kMaxFlashTypes = 500;
 
@@ -39,9 +41,17 @@ struct FlashCatalogue {
   int vendorOf(int type) const;
 };
 
+constexpr size_t kMaxFlashNameLength = 19;  // 20-byte slots with their terminator
+
 // Reads the flash list file. False when the file is missing, has no vendor,
 // has a line with fewer than 15 tokens, or exceeds the catalogue limits;
-// `error` then says why (a diagnostic, not an operator message).
+// `error` then says why (a diagnostic, not an operator message). On failure
+// the catalogue keeps what it held before.
 bool ParseFlashList(const std::string& path, FlashCatalogue& catalogue, std::string* error = nullptr);
+// The same on a document already in memory.
+bool ParseFlashList(const IniFile& ini, FlashCatalogue& catalogue, std::string* error = nullptr);
+
+// A catalogue line split into tokens: runs of ASCII letters and digits.
+std::vector<std::string> SplitFlashLine(const std::string& line);
 
 }  // namespace qk
