@@ -1,0 +1,41 @@
+#include "discovery/SafeRemoval.h"
+
+#include <thread>
+#include <vector>
+
+#include "discovery/Diagnostics.h"
+
+namespace qk {
+
+bool SafeRemoval::removeAll(Scanner& scanner, Removal& removal, Operator& op) {
+  if (scanner.deviceCount() == 0) return true;
+  std::vector<std::string> targets;
+  {
+    std::lock_guard guard(scanner.scanLock());
+    for (const PortContext& rec : scanner.ports()) {
+      if (static_cast<int>(targets.size()) >= scanner.deviceCount()) break;
+      if (rec.active) targets.push_back(rec.usbInstance.str());
+    }
+  }
+  Clock& clock = scanner.clock();
+  {
+    std::vector<std::jthread> threads;
+    for (const std::string& target : targets) {
+      threads.emplace_back([&removal, &clock, target](std::stop_token stop) {
+        for (int attempt = 1; attempt <= Attempts; ++attempt) {
+          if (removal.remove(target)) return;
+          discoveryDiag("removal of %s refused (attempt %d)", target.c_str(), attempt);
+          if (attempt < Attempts && !clock.sleepFor(RetryWaitMs, stop)) return;
+        }
+      });
+    }
+  }  // joins every removal thread
+  scanner.scanDevices(false);
+  if (scanner.deviceCount() != 0) {
+    op.showMessage("Unable to remove all device!", "Warning", MessageIcon::Warning);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace qk
