@@ -18,18 +18,17 @@ bool SafeRemoval::removeAll(Scanner& scanner, Removal& removal, Operator& op) {
     }
   }
   Clock& clock = scanner.clock();
-  {
-    std::vector<std::jthread> threads;
-    for (const std::string& target : targets) {
-      threads.emplace_back([&removal, &clock, target](std::stop_token stop) {
-        for (int attempt = 1; attempt <= Attempts; ++attempt) {
-          if (removal.remove(target)) return;
-          discoveryDiag("removal of %s refused (attempt %d)", target.c_str(), attempt);
-          if (attempt < Attempts && !clock.sleepFor(RetryWaitMs, stop)) return;
-        }
-      });
-    }
-  }  // joins every removal thread
+  std::vector<std::thread> threads;
+  for (const std::string& target : targets) {
+    threads.emplace_back([&removal, &clock, target] {
+      for (int attempt = 1; attempt <= Attempts; ++attempt) {
+        if (removal.remove(target)) return;
+        discoveryDiag("removal of %s refused (attempt %d)", target.c_str(), attempt);
+        if (attempt < Attempts) clock.sleepFor(RetryWaitMs);
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
   scanner.scanDevices(false);
   if (scanner.deviceCount() != 0) {
     op.showMessage("Unable to remove all device!", "Warning", MessageIcon::Warning);
