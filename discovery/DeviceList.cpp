@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "config/IniFile.h"
-#include "discovery/Diagnostics.h"
+#include "platform/DebugOutput.h"
 
 namespace qk {
 
@@ -12,13 +12,13 @@ bool EnumerateDisks(DeviceTree& tree, NamedLock& usbAccess, std::vector<DeviceRe
   list.clear();
   auto disks = tree.disks();
   if (!disks) {
-    discoveryDiag("the disks cannot be listed");
+    debugPrintf("the disks cannot be listed");
     return false;
   }
   for (const DiskDesc& d : *disks) {
     if (!d.usbStorage) continue;
     if (static_cast<int>(list.size()) >= capacity) {
-      discoveryDiag("more than %d disks: %s and later ones left out", capacity, d.devicePath.c_str());
+      debugPrintf("more than %d disks: %s and later ones left out", capacity, d.devicePath.c_str());
       break;
     }
     list.push_back({toLower(d.parentKey), d.devicePath, d.diskInstance, d.parentInstance, false});

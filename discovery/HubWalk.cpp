@@ -1,6 +1,6 @@
 #include "discovery/HubWalk.h"
 
-#include "discovery/Diagnostics.h"
+#include "platform/DebugOutput.h"
 
 namespace qk {
 
@@ -17,12 +17,12 @@ struct Walk {
 
   bool admit(const HubDesc& hub) {
     if (hubsSeen >= HubWalk::HubLimit) {
-      discoveryDiag("hub %s beyond the limit of %d hubs: not walked", hub.name.c_str(), HubWalk::HubLimit);
+      debugPrintf("hub %s beyond the limit of %d hubs: not walked", hub.name.c_str(), HubWalk::HubLimit);
       return false;
     }
     ++hubsSeen;
     if (!hub.readable) {
-      discoveryDiag("hub %s gives no node information: skipped", hub.name.c_str());
+      debugPrintf("hub %s gives no node information: skipped", hub.name.c_str());
       return false;
     }
     return true;
@@ -30,7 +30,7 @@ struct Walk {
 
   void record(int slot, const UsbDeviceDesc& dev) {
     if (slot >= SlotLimit) {
-      discoveryDiag("device %s on slot %d beyond the table: not recorded", dev.locationKey.c_str(), slot);
+      debugPrintf("device %s on slot %d beyond the table: not recorded", dev.locationKey.c_str(), slot);
       return;
     }
     PortContext& r = table[slot];
@@ -70,7 +70,7 @@ struct Walk {
 int HubWalk::run(DeviceTree& tree, PortTable& scanTable) {
   auto roots = tree.rootHubs();
   if (!roots) {
-    discoveryDiag("the hubs cannot be listed");
+    debugPrintf("the hubs cannot be listed");
     return 0;
   }
   Walk walk{scanTable};

@@ -3,7 +3,7 @@
 #include <thread>
 #include <vector>
 
-#include "discovery/Diagnostics.h"
+#include "platform/DebugOutput.h"
 
 namespace qk {
 
@@ -23,7 +23,7 @@ bool SafeRemoval::removeAll(Scanner& scanner, Removal& removal, Operator& op) {
     threads.emplace_back([&removal, &clock, target] {
       for (int attempt = 1; attempt <= Attempts; ++attempt) {
         if (removal.remove(target)) return;
-        discoveryDiag("removal of %s refused (attempt %d)", target.c_str(), attempt);
+        debugPrintf("removal of %s refused (attempt %d)", target.c_str(), attempt);
         if (attempt < Attempts) clock.sleepFor(RetryWaitMs);
       }
     });

@@ -6,7 +6,7 @@
 
 #include "config/IniFile.h"
 #include "discovery/BindSlot.h"
-#include "discovery/Diagnostics.h"
+#include "platform/DebugOutput.h"
 #include "discovery/HubWalk.h"
 
 namespace qk {
@@ -46,7 +46,7 @@ int Scanner::enumerateDevices() {
     slotCount_ = walked;
   } else if (walked > slotCount_) {
     // The slots were built at start-up; a hub plugged in later cannot add any.
-    discoveryDiag("%d hub ports found, %d slots since start-up: ports beyond them are ignored", walked,
+    debugPrintf("%d hub ports found, %d slots since start-up: ports beyond them are ignored", walked,
                   slotCount_);
   }
   if (!EnumerateDisks(tree_, usbLock_, deviceList_, DeviceListLimit)) return 0;
@@ -89,7 +89,7 @@ void Scanner::mergeScanTable(bool firstScan) {
     }
     // Another drive on the port must not inherit the old one's serial, results and verdict.
     if (held.configured && driveChanged(held, seen)) {
-      discoveryDiag("slot %d: a different drive is on the port, its record starts afresh", i);
+      debugPrintf("slot %d: a different drive is on the port, its record starts afresh", i);
       clearPort(i);
     }
     held.configured = seen.configured;
