@@ -10,3 +10,4 @@ cli="$root/build/bin/qkstation-cli"
 if [ $# -gt 0 ]; then exec "$cli" "$@"; fi
 "$cli" files
 "$cli" profile show
+"$cli" --bench "$root/sim/demo/demo.bench" scan

@@ -1,0 +1,15 @@
+#include "platform/bench/BenchPassThrough.h"
+
+#include "sim/Bench.h"
+
+namespace qk {
+
+PassThroughResult BenchPassThrough::execute(const std::string& path, const PassThroughRequest& request) {
+  return bench_.execute(path, request);
+}
+
+bool BenchPassThrough::deviceNumber(const std::string& path, DeviceNumber& out) {
+  return bench_.deviceNumber(path, out);
+}
+
+}  // namespace qk

@@ -1,0 +1,249 @@
+#include "sim/Bench.h"
+
+#include <algorithm>
+
+#include "config/IniFile.h"
+#include "platform/DebugOutput.h"
+#include "sim/Trace.h"
+
+namespace qk::sim {
+
+namespace {
+const std::string kPathPrefix = "/dev/bench/";
+// Device numbers of the bench's drives: a local/experimental major, 16 minors per drive.
+constexpr std::uint32_t kBenchMajor = 240;
+}  // namespace
+
+std::string Bench::devicePathFor(const std::string& driveName) { return kPathPrefix + driveName; }
+
+std::unique_ptr<Bench> Bench::load(const std::string& path, const BenchOptions& options, std::string& error) {
+  BenchConfig config;
+  BenchParseOptions parse;
+  parse.flashKnown = options.flashKnown;
+  if (!ParseBenchFile(path, parse, config, error)) return nullptr;
+  return fromConfig(std::move(config), options, error);
+}
+
+std::unique_ptr<Bench> Bench::fromConfig(BenchConfig config, const BenchOptions& options, std::string& error) {
+  std::unique_ptr<Bench> bench(new Bench());
+  bench->config_ = std::move(config);
+  if (options.clock) {
+    bench->clock_ = options.clock;
+    bench->timeoutClock_ = options.clock;
+  } else {
+    bench->ownClock_ = std::make_unique<ScaledClock>(bench->config_.timeScale);
+    bench->clock_ = bench->ownClock_.get();
+    // Time-outs arrive already scaled by the station; the drive waits them out in real time.
+    bench->timeoutClock_ = &bench->realClock_;
+  }
+  for (const auto& spec : bench->config_.drives) {
+    std::unique_ptr<UserData> data;
+    if (spec.storePath.empty()) {
+      data = UserData::inMemory(spec.sectors);
+    } else {
+      std::string why;
+      data = UserData::inFile(spec.storePath, spec.sectors, why);
+      if (!data) {
+        error = bench->config_.file + ": [" + spec.name + "] Store: " + why;
+        return nullptr;
+      }
+    }
+    bench->drives_[toLower(spec.name)] = std::make_unique<SimDrive>(spec, std::move(data));
+  }
+  for (const auto& d : bench->config_.devices) bench->devicePresent_[toLower(d.name)] = d.plugged;
+  if (!bench->config_.tracePath.empty()) {
+    std::string why;
+    bench->trace_ = Trace::create(bench->config_.tracePath, why);
+    if (!bench->trace_) {
+      error = bench->config_.file + ": [Bench] Trace: " + why;
+      return nullptr;
+    }
+  }
+  bench->startMs_ = bench->clock_->nowMs();
+  return bench;
+}
+
+Bench::Bench() : passThrough_(*this) {}
+
+Bench::~Bench() { stopEvents(); }
+
+std::vector<Attachment> Bench::attachments() const {
+  std::vector<Attachment> out;
+  for (const auto& spec : config_.drives) {
+    Attachment a;
+    a.name = spec.name;
+    a.kind = AttachmentKind::Drive;
+    a.hub = spec.hub;
+    a.port = spec.port;
+    a.vendorId = spec.vendorId;
+    a.productId = spec.productId;
+    a.usbSerial = spec.usbSerial;
+    a.present = drives_.at(toLower(spec.name))->present();
+    a.devicePath = devicePathFor(spec.name);
+    out.push_back(std::move(a));
+  }
+  std::lock_guard lock(mutex_);
+  for (const auto& spec : config_.devices) {
+    Attachment a;
+    a.name = spec.name;
+    a.kind = AttachmentKind::Device;
+    a.hub = spec.hub;
+    a.port = spec.port;
+    a.vendorId = spec.vendorId;
+    a.productId = spec.productId;
+    a.usbSerial = spec.usbSerial;
+    a.present = devicePresent_.at(toLower(spec.name));
+    out.push_back(std::move(a));
+  }
+  return out;
+}
+
+SimDrive* Bench::drive(const std::string& name) {
+  auto it = drives_.find(toLower(name));
+  return it == drives_.end() ? nullptr : it->second.get();
+}
+
+SimDrive* Bench::driveByPath(const std::string& path) {
+  if (path.compare(0, kPathPrefix.size(), kPathPrefix) != 0) return nullptr;
+  return drive(path.substr(kPathPrefix.size()));
+}
+
+bool Bench::isPresent(const std::string& name) const {
+  auto it = drives_.find(toLower(name));
+  if (it != drives_.end()) return it->second->present();
+  std::lock_guard lock(mutex_);
+  auto d = devicePresent_.find(toLower(name));
+  return d != devicePresent_.end() && d->second;
+}
+
+bool Bench::setPresent(const std::string& name, bool present) {
+  BenchEvent event;
+  event.plug = present;
+  bool changed = false;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = drives_.find(toLower(name));
+    if (it != drives_.end()) {
+      event.name = it->second->name();
+      event.kind = AttachmentKind::Drive;
+      changed = it->second->present() != present;
+      it->second->setPresent(present);
+    } else {
+      auto d = devicePresent_.find(toLower(name));
+      if (d == devicePresent_.end()) return false;
+      event.kind = AttachmentKind::Device;
+      for (const auto& spec : config_.devices) {
+        if (toLower(spec.name) == d->first) event.name = spec.name;
+      }
+      changed = d->second != present;
+      d->second = present;
+    }
+  }
+  if (changed) notify(event);
+  return true;
+}
+
+void Bench::notify(BenchEvent event) {
+  std::vector<std::function<void(const BenchEvent&)>> listeners;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [id, l] : listeners_) listeners.push_back(l);
+  }
+  event.atMs = clock_->nowMs() - startMs_;
+  debugPrintf("bench: %s %s", event.plug ? "plug" : "unplug", event.name.c_str());
+  for (const auto& l : listeners) l(event);
+}
+
+bool Bench::plug(const std::string& name) { return setPresent(name, true); }
+bool Bench::unplug(const std::string& name) { return setPresent(name, false); }
+
+int Bench::addListener(std::function<void(const BenchEvent&)> listener) {
+  std::lock_guard lock(mutex_);
+  int id = nextListener_++;
+  listeners_[id] = std::move(listener);
+  return id;
+}
+
+void Bench::removeListener(int id) {
+  std::lock_guard lock(mutex_);
+  listeners_.erase(id);
+}
+
+void Bench::runEvents(std::stop_token stop) {
+  // Event times are fixed waits of the bench: the clock applies the time factor.
+  std::int64_t previous = 0;
+  for (const auto& e : config_.events) {
+    if (e.atMs > previous && !clock_->sleepFor(e.atMs - previous, stop)) return;
+    previous = std::max(previous, e.atMs);
+    if (stop.stop_requested()) return;
+    setPresent(e.target, e.plug);
+  }
+}
+
+void Bench::startEvents() {
+  stopEvents();
+  eventThread_ = std::jthread([this](std::stop_token stop) { runEvents(stop); });
+}
+
+void Bench::stopEvents() {
+  if (eventThread_.joinable()) {
+    eventThread_.request_stop();
+    eventThread_.join();
+  }
+}
+
+PassThroughResult Bench::execute(const std::string& path, const PassThroughRequest& request) {
+  PassThroughResult result;
+  SimDrive* d = driveByPath(path);
+  if (!d || !d->present()) {
+    // Nothing behind the path: the open fails.
+    result.osError = 2;  // ENOENT
+    if (d && trace_) trace_->record(d->name(), request, false);
+    return result;
+  }
+  result.sent = true;
+  SimCommand cmd;
+  cmd.cdb = request.cdb;
+  cmd.cdbLength = request.cdbLength;
+  cmd.direction = request.direction;
+  cmd.data = request.direction == DataDirection::None ? nullptr : request.buffer;
+  cmd.length = request.direction == DataDirection::None ? 0 : request.length;
+  SimReply reply = d->execute(cmd);
+  switch (reply.outcome) {
+    case SimReply::Outcome::Completed:
+      result.completed = true;
+      result.scsiStatus = reply.status;
+      result.transferred = reply.transferred;
+      break;
+    case SimReply::Outcome::Dropped:
+      result.osError = 5;  // EIO
+      break;
+    case SimReply::Outcome::NoAnswer:
+      timeoutClock_->sleepFor(request.timeoutMs);
+      result.osError = 110;  // ETIMEDOUT
+      break;
+    case SimReply::Outcome::Pulled:
+      result.osError = 19;  // ENODEV
+      break;
+  }
+  if (trace_) trace_->record(d->name(), request, result.completed && result.scsiStatus == kScsiStatusGood);
+  if (reply.outcome == SimReply::Outcome::Pulled) {
+    // The drive already counts as gone; tell the listeners as a pulled cable would.
+    BenchEvent event;
+    event.name = d->name();
+    notify(event);
+  }
+  return result;
+}
+
+bool Bench::deviceNumber(const std::string& path, DeviceNumber& out) const {
+  auto* self = const_cast<Bench*>(this);
+  SimDrive* d = self->driveByPath(path);
+  if (!d || !d->present()) return false;
+  out.blockDevice = true;
+  out.major = kBenchMajor;
+  out.minor = static_cast<std::uint32_t>(d->spec().number) * 16;
+  return true;
+}
+
+}  // namespace qk::sim
