@@ -1,14 +1,13 @@
 #include "config/IniFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/AtomicWrite.h"
 
 #include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 namespace qk {
@@ -215,36 +214,10 @@ std::string IniFile::text() const {
 }
 
 bool IniFile::save(const std::string& path) const {
-  // Write through a symbolic link to the file it names.
-  std::string target = path;
-  char real[PATH_MAX];
-  if (realpath(path.c_str(), real)) target = real;
-  mode_t mode = 0644;
-  struct stat st {};
-  if (stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
-
-  std::string tmp = target + ".tmp" + std::to_string(getpid());
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) return false;
-  std::string data = text();
-  const char* p = data.data();
-  size_t left = data.size();
-  bool ok = true;
-  while (left > 0) {
-    ssize_t n = write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  if (ok && fsync(fd) != 0) ok = false;
-  if (close(fd) != 0) ok = false;
-  if (ok && rename(tmp.c_str(), target.c_str()) != 0) ok = false;
-  if (!ok) unlink(tmp.c_str());
-  return ok;
+  std::string error;
+  if (writeFileAtomic(path, text(), &error)) return true;
+  std::cerr << "INI save: " << error << std::endl;
+  return false;
 }
 
 std::string readIniString(const std::string& path, const std::string& section, const std::string& key,

@@ -9,5 +9,5 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cli="$root/build/bin/qkstation-cli"
 if [ $# -gt 0 ]; then exec "$cli" "$@"; fi
 "$cli" files
-"$cli" profile show
+
 "$cli" --bench "$root/sim/demo/demo.bench" scan

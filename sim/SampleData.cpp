@@ -1,5 +1,7 @@
 #include "sim/SampleData.h"
 
+#include "platform/ProgramFolder.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -263,6 +265,8 @@ bool WriteSampleData(const std::string& folder, std::string* error) {
       {"satatest.bin", SampleProgramImage("TST_", kSampleTestVersion)},
   };
   for (const auto& [name, data] : files) {
+    // The profile is the operator's once it exists: a rebuild must not reset it.
+    if (std::string(name) == "QKMassProd.ini" && fileExists(dir + name)) continue;
     if (!writeFileAtomic(dir + name, data, error)) return false;
   }
   return true;

@@ -2,34 +2,18 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
-
 #include "platform/Locks.h"
 #include "sim/SampleData.h"
+#include "support/RunCli.h"
 #include "support/TempDir.h"
 
 using qk::test::TempDir;
 
 namespace {
 
-struct CliRun {
-  int exitCode = -1;
-  std::string out, err;
-};
+using CliRun = qk::test::CliResult;
 
-CliRun runCli(const TempDir& home, const std::string& args) {
-  TempDir capture;
-  std::string cmd = std::string(QK_BIN_DIR) + "/qkstation-cli --home " + home.path() + " " + args + " >" +
-                    capture.file("out") + " 2>" + capture.file("err") + " </dev/null";
-  int status = std::system(cmd.c_str());
-  CliRun r;
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = capture.read("out");
-  r.err = capture.read("err");
-  return r;
-}
+CliRun runCli(const TempDir& home, const std::string& args) { return qk::test::runCliIn(home.path(), args); }
 
 class FileCommands : public ::testing::Test {
  protected:
@@ -118,7 +102,7 @@ TEST_F(FileCommands, KeyFileTakesTheStringFromTheOptionOrTheProfile) {
   EXPECT_EQ(runCli(home, "keyfile").exitCode, 0);
   EXPECT_EQ(stringBytes(6), std::string("Zed42\0", 6));
 
-  EXPECT_EQ(runCli(home, "keyfile --string \"a b\"").exitCode, 0);
+  EXPECT_EQ(qk::test::runCli({"--home", home.path(), "keyfile", "--string", "a b"}).exitCode, 0);
   EXPECT_EQ(stringBytes(4), std::string("a b\0", 4));
 }
 

@@ -108,3 +108,10 @@ TEST(SampleData, SameBytesEveryTimeAndInTheBuildsProgramFolder) {
     EXPECT_EQ(built, a.read(name)) << name;
   }
 }
+
+TEST(SampleData, RewritingKeepsAnExistingProfile) {
+  TempDir dir;
+  dir.write("QKMassProd.ini", "[Setting]\nTimeOut=3\n");
+  ASSERT_TRUE(WriteSampleData(dir.path()));
+  EXPECT_EQ(dir.read("QKMassProd.ini"), "[Setting]\nTimeOut=3\n");
+}

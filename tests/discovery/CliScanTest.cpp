@@ -1,33 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <nlohmann/json.hpp>
-#include <sys/wait.h>
 
+#include "support/RunCli.h"
 #include "support/TempDir.h"
 
 namespace {
 
-struct CliRun {
-  int code = -1;
-  std::string out;
-};
+using CliRun = qk::test::CliResult;
 
-// Runs the CLI with its own program folder; stderr joins stdout after a marker line.
-CliRun cli(const qk::test::TempDir& home, const std::string& args) {
-  std::string cmd = std::string(QK_BIN_DIR) + "/qkstation-cli --home " + home.path() + " " + args + " 2>" +
-                    home.file("stderr.txt");
-  CliRun r;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return r;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-  int status = pclose(p);
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
+CliRun cli(const qk::test::TempDir& home, const std::string& args) { return qk::test::runCliIn(home.path(), args); }
 
 std::string hubs(int ports) { return "[Hub1]\nParent=root\nKind=usb2\nPorts=" + std::to_string(ports) + "\n"; }
 
@@ -39,7 +21,7 @@ TEST(CliScan, JsonListsEverySlotWithItsBinding) {
                                   "[Drive2]\nAt=Hub1:3\nToken=Q00Q\nFlash=WBG\n");
   home.write("QKMassProd.ini", "[Setting]\nConnectDevNum=1\n");
   CliRun r = cli(home, "--bench b.bench --json scan");
-  ASSERT_EQ(r.code, 0) << home.read("stderr.txt");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
   auto j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["slotCount"], 4);
   EXPECT_EQ(j["deviceCount"], 1);
@@ -69,17 +51,17 @@ TEST(CliScan, RefusesMoreThanFiftySlotsAndBadBenchFiles) {
   qk::test::TempDir home;
   home.write("big.bench", hubs(51));
   CliRun r = cli(home, "--bench big.bench scan");
-  EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(home.read("stderr.txt"),
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err,
             "QK Station: Up to the limitation of total port number(50), Please remove the usb hub\n");
   home.write("bad.bench", "[Hub1]\nParent=nowhere\n");
-  EXPECT_EQ(cli(home, "--bench bad.bench scan").code, 2);
+  EXPECT_EQ(cli(home, "--bench bad.bench scan").exitCode, 2);
 }
 
 TEST(CliScan, RemoveUnplugsTheActiveDrives) {
   qk::test::TempDir home;
   home.write("b.bench", hubs(2) + "[Drive1]\nAt=Hub1:1\nToken=k402\nFlash=WBG\n");
   CliRun r = cli(home, "--bench b.bench --json remove");
-  ASSERT_EQ(r.code, 0) << home.read("stderr.txt");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(nlohmann::json::parse(r.out)["deviceCount"], 0);
 }

@@ -48,4 +48,11 @@ CliResult runCli(const std::vector<std::string>& args) {
   return r;
 }
 
+CliResult runCliIn(const std::string& home, const std::string& args) {
+  std::vector<std::string> all{"--home", home};
+  std::istringstream words(args);
+  for (std::string w; words >> w;) all.push_back(w);
+  return runCli(all);
+}
+
 }  // namespace qk::test

@@ -12,5 +12,7 @@ struct CliResult {
 };
 
 CliResult runCli(const std::vector<std::string>& args);
+// Runs with --home set to `home`; `args` is split at blanks.
+CliResult runCliIn(const std::string& home, const std::string& args);
 
 }  // namespace qk::test
