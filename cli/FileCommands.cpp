@@ -9,6 +9,7 @@
 #include "config/FirmwareNameDecoder.h"
 #include "config/IniFile.h"
 #include "config/KeyFile.h"
+#include "config/Profile.h"
 
 namespace qk::cli {
 
@@ -33,14 +34,23 @@ int runFiles(CliState& state) {
   DataFileState files;
   bool ok = CheckProgramImages(folder, state.op, files);
 
-  // The profile decides which firmware images are in use; special mode never
-  // comes from a file.
-  IniFile profile = IniFile::load(state.profilePath());
-  std::int32_t downloadType = profile.getInt("TestItems", "DownloadType", 1);
+  // The profile, loaded as at start-up, decides which firmware images are in use.
+  Profile profile;
+  switch (LoadProfile(state.profilePath(), profile, folder, state.op)) {
+    case LoadResult::Ok:
+      break;
+    case LoadResult::LogFolderFailed:
+      state.op.showMessage(kCannotCreateLogDirectory, "Error", MessageIcon::Error);
+      return 1;
+    case LoadResult::Failed:
+      return 1;
+  }
+  const ProfileSettings& settings = profile.settings;
   FirmwareChoice choice;
-  choice.sataChecked = (downloadType & 1) != 0;
-  choice.usbChecked = (downloadType & 2) != 0;
-  choice.snMinLength = profile.getInt("DeviceSetting", "SNMinLength", 12);
+  choice.sataChecked = (settings.DownloadType & 1) != 0;
+  choice.usbChecked = (settings.DownloadType & 2) != 0;
+  choice.specialMode = settings.SpecialMode != 0;
+  choice.snMinLength = settings.SNMinLength;
   FirmwareSelection sel = SelectFirmware(folder, choice, state.op, files);
   for (const auto* fw : {&sel.sata, &sel.usb}) {
     if (fw->selected && (!fw->present || fw->corrupt)) ok = false;
