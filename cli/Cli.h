@@ -37,6 +37,9 @@ struct CliState {
   // The profile path the station uses: --profile (relative names against the
   // program folder), else QKMassProd.ini in the program folder.
   std::string profilePath() const;
+  // --bench: a relative name is taken against the current folder when the file
+  // is there, otherwise against the program folder.
+  std::string benchPath() const;
   // Takes the single-instance lock of this program folder and refuses a start
   // from a network file system. False: the command must end with exit code 1.
   bool enterStation();

@@ -4,14 +4,14 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Cli.h"
-#include "cli/DiscoverySession.h"
+#include "app/Station.h"
 #include "discovery/SafeRemoval.h"
 
 namespace qk::cli {
 
 namespace {
 
-nlohmann::json scanJson(DiscoverySession& s) {
+nlohmann::json scanJson(Station& s) {
   Scanner& sc = s.scanner();
   nlohmann::json ports = nlohmann::json::array();
   for (int i = 0; i < std::min(sc.slotCount(), SlotLimit); ++i) {
@@ -47,7 +47,7 @@ std::string describe(const PortContext& p) {
   return text;
 }
 
-void printTable(DiscoverySession& s) {
+void printTable(Station& s) {
   Scanner& sc = s.scanner();
   std::cout << s.caption() << "\n";
   std::cout << "slots " << sc.slotCount() << ", configured " << sc.configuredCount() << ", active "
@@ -59,7 +59,7 @@ void printTable(DiscoverySession& s) {
   std::cout << std::flush;
 }
 
-void printResult(CliState& state, DiscoverySession& s) {
+void printResult(CliState& state, Station& s) {
   if (state.json) {
     std::cout << scanJson(s).dump() << std::endl;
   } else {
@@ -67,28 +67,31 @@ void printResult(CliState& state, DiscoverySession& s) {
   }
 }
 
-// The start-up scan; false (exit code set) when the station cannot start.
-bool startStation(CliState& state, DiscoverySession& s) {
+// The station's start-up up to the first scan; false (exit code set) when it cannot start.
+std::unique_ptr<Station> startStation(CliState& state) {
   if (!state.enterStation()) {
     state.exitCode = 1;
-    return false;
+    return nullptr;
   }
-  if (!s.open(state)) {
-    state.exitCode = 2;
-    return false;
+  auto s = std::make_unique<Station>(state.folder(), state.op);
+  switch (s->startUp(state.profilePath(), state.benchPath())) {
+    case Station::StartResult::Ok:
+      return s;
+    case Station::StartResult::BenchFailed:
+      state.exitCode = 2;
+      return nullptr;
+    default:
+      state.exitCode = 1;
+      return nullptr;
   }
-  if (!s.scanner().startUp()) {
-    state.exitCode = 1;
-    return false;
-  }
-  return true;
 }
 
 volatile std::sig_atomic_t interrupted = 0;
 
 void runWatch(CliState& state, double seconds) {
-  DiscoverySession s;
-  if (!startStation(state, s)) return;
+  auto station = startStation(state);
+  if (!station) return;
+  Station& s = *station;
   printResult(state, s);
   Scanner& sc = s.scanner();
   if (!s.hotplug().start([&sc](DeviceChange c) { sc.onDeviceChange(c); })) {
@@ -127,9 +130,8 @@ void runWatch(CliState& state, double seconds) {
 const CommandRegistration registration([](CLI::App& app, CliState& state) {
   auto* scan = app.add_subcommand("scan", "Scan for drives and show the port table");
   scan->callback([&state] {
-    DiscoverySession s;
-    if (!startStation(state, s)) return;
-    printResult(state, s);
+    auto s = startStation(state);
+    if (s) printResult(state, *s);
   });
 
   auto* watch = app.add_subcommand("watch", "Scan, then follow plug and unplug with delayed rescans");
@@ -140,10 +142,10 @@ const CommandRegistration registration([](CLI::App& app, CliState& state) {
 
   auto* remove = app.add_subcommand("remove", "Safely remove all active drives");
   remove->callback([&state] {
-    DiscoverySession s;
-    if (!startStation(state, s)) return;
-    const bool all = SafeRemoval::removeAll(s.scanner(), s.removal(), state.op);
-    printResult(state, s);
+    auto s = startStation(state);
+    if (!s) return;
+    const bool all = SafeRemoval::removeAll(s->scanner(), s->removal(), state.op);
+    printResult(state, *s);
     if (!all) state.exitCode = 1;
   });
 });

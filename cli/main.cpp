@@ -62,6 +62,15 @@ std::string CliState::profilePath() const {
   return profile.empty() ? f.resolve("QKMassProd.ini") : f.resolve(profile);
 }
 
+std::string CliState::benchPath() const {
+  if (bench.empty() || isAbsoluteName(bench)) return bench;
+  if (fileExists(bench)) {
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd)) return std::string(cwd) + "/" + bench;
+  }
+  return folder().resolve(bench);
+}
+
 bool CliState::enterStation() {
   if (instance_) return true;
   ProgramFolder f = folder();

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <nlohmann/json.hpp>
 
+#include "sim/SampleData.h"
 #include "support/RunCli.h"
 #include "support/TempDir.h"
 
@@ -17,9 +20,12 @@ std::string hubs(int ports) { return "[Hub1]\nParent=root\nKind=usb2\nPorts=" + 
 
 TEST(CliScan, JsonListsEverySlotWithItsBinding) {
   qk::test::TempDir home;
+  ASSERT_TRUE(qk::WriteSampleData(home.path()));  // flash list, images, default profile
   home.write("b.bench", hubs(4) + "[Drive1]\nAt=Hub1:2\nToken=R20X\nFlash=WBG\nSectors=4096000\n"
                                   "[Drive2]\nAt=Hub1:3\nToken=Q00Q\nFlash=WBG\n");
   home.write("QKMassProd.ini", "[Setting]\nConnectDevNum=1\n");
+  std::remove(home.file("GDP.bin").c_str());
+  std::remove(home.file("satatest.bin").c_str());
   CliRun r = cli(home, "--bench b.bench --json scan");
   ASSERT_EQ(r.exitCode, 0) << r.err;
   auto j = nlohmann::json::parse(r.out);
@@ -42,13 +48,13 @@ TEST(CliScan, JsonListsEverySlotWithItsBinding) {
   EXPECT_EQ(p["serialNumber"], "");
   EXPECT_EQ(j["ports"][2]["active"], 0);
 
-  home.write("GDP.bin", "x");
-  home.write("satatest.bin", "x");
+  ASSERT_TRUE(qk::WriteSampleData(home.path()));
   EXPECT_EQ(nlohmann::json::parse(cli(home, "--bench b.bench --json scan").out)["startEnabled"], true);
 }
 
 TEST(CliScan, RefusesMoreThanFiftySlotsAndBadBenchFiles) {
   qk::test::TempDir home;
+  ASSERT_TRUE(qk::WriteSampleData(home.path()));  // flash list, images, default profile
   home.write("big.bench", hubs(51));
   CliRun r = cli(home, "--bench big.bench scan");
   EXPECT_EQ(r.exitCode, 1);
@@ -60,6 +66,7 @@ TEST(CliScan, RefusesMoreThanFiftySlotsAndBadBenchFiles) {
 
 TEST(CliScan, RemoveUnplugsTheActiveDrives) {
   qk::test::TempDir home;
+  ASSERT_TRUE(qk::WriteSampleData(home.path()));  // flash list, images, default profile
   home.write("b.bench", hubs(2) + "[Drive1]\nAt=Hub1:1\nToken=k402\nFlash=WBG\n");
   CliRun r = cli(home, "--bench b.bench --json remove");
   ASSERT_EQ(r.exitCode, 0) << r.err;

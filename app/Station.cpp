@@ -1,0 +1,92 @@
+#include "app/Station.h"
+
+#include "platform/bench/BenchDeviceTree.h"
+#include "platform/linux/LinuxPassThrough.h"
+#include "platform/linux/SysfsDeviceTree.h"
+#include "platform/linux/SysfsRemoval.h"
+#include "platform/linux/UdevHotplug.h"
+
+namespace qk {
+
+Station::Station(ProgramFolder folder, Operator& op) : folder_(std::move(folder)), op_(op) {}
+
+Station::~Station() {
+  if (hotplug_) hotplug_->stop();
+  if (bench_) bench_->stopEvents();
+}
+
+Clock& Station::clock() { return bench_ ? bench_->clock() : *clock_; }
+
+std::string Station::caption() const { return ShowCaptionString(transportState_.busWord()); }
+
+void Station::checkFirmwareFiles() {
+  const ProfileSettings& s = profile_.settings;
+  FirmwareChoice choice;
+  choice.sataChecked = (s.DownloadType & 1) != 0;
+  choice.usbChecked = (s.DownloadType & 2) != 0;
+  choice.specialMode = s.SpecialMode != 0;
+  choice.snMinLength = s.SNMinLength;
+  choice.busWord = transportState_.busWord();
+  firmware_ = SelectFirmware(folder_, choice, op_, files_);
+}
+
+bool Station::openDevices(const std::string& benchFile, Clock* clock) {
+  if (clock) clock_ = clock;
+  if (!benchFile.empty()) {
+    sim::BenchOptions options;
+    const FlashCatalogue& catalogue = profile_.catalogue;
+    options.flashKnown = [&catalogue](const std::string& name) { return catalogue.findUnique(name) >= 0; };
+    options.clock = clock;
+    std::string error;
+    bench_ = sim::Bench::load(benchFile, options, error);
+    if (!bench_) {
+      op_.showMessage(error, "Bench", MessageIcon::Error);
+      return false;
+    }
+    tree_ = std::make_unique<BenchDeviceTree>(*bench_);
+    hotplug_ = std::make_unique<BenchHotplug>(*bench_);
+    removal_ = std::make_unique<BenchRemoval>(*bench_);
+    transport_ = std::make_unique<DeviceTransport>(bench_->passThrough(), bench_->clock(), transportState_);
+  } else {
+    passThrough_ = std::make_unique<LinuxPassThrough>();
+    tree_ = std::make_unique<SysfsDeviceTree>();
+    hotplug_ = std::make_unique<UdevHotplug>();
+    removal_ = std::make_unique<SysfsRemoval>();
+    transport_ = std::make_unique<DeviceTransport>(*passThrough_, *clock_, transportState_);
+  }
+  probe_ = std::make_unique<TransportProbe>(*transport_);
+  scanner_ = std::make_unique<Scanner>(*tree_, *probe_, op_, this->clock(), folder_.path());
+  return true;
+}
+
+Station::StartResult Station::startUp(const std::string& profilePath, const std::string& benchFile, Clock* clock) {
+  files_ = DataFileState{};
+  transportState_.setAtaWrapVariant(2);
+  profile_ = Profile{};
+  const std::string path = profilePath.empty() ? folder_.resolve(kDefaultProfileName) : profilePath;
+  switch (LoadProfile(path, profile_, folder_, op_)) {
+    case LoadResult::Ok:
+      break;
+    case LoadResult::Failed:
+      return StartResult::ProfileFailed;
+    case LoadResult::LogFolderFailed:
+      op_.showMessage(kCannotCreateLogDirectory, "Error", MessageIcon::Error);
+      return StartResult::LogFolderFailed;
+  }
+  ApplyLoadTimeMirrors(profile_.mirrors, gp_);
+  CheckProgramImages(folder_, op_, files_);
+  checkFirmwareFiles();
+
+  if (!openDevices(benchFile, clock)) return StartResult::BenchFailed;
+  ScanSettings settings;
+  settings.connectDevNum = profile_.settings.ConnectDevNum;
+  settings.enBarCode = profile_.settings.EnBarCode != 0;
+  settings.filesReady = files_.ProgramImagesPresent;
+  scanner_->setSettings(settings);
+  if (!scanner_->startUp()) return StartResult::TooManyPorts;
+
+  logFile_ = ChooseLogFile(profile_.logPath, clock_->localTime());
+  return StartResult::Ok;
+}
+
+}  // namespace qk
