@@ -20,14 +20,7 @@ Clock& Station::clock() { return bench_ ? bench_->clock() : *clock_; }
 std::string Station::caption() const { return ShowCaptionString(transportState_.busWord()); }
 
 void Station::checkFirmwareFiles() {
-  const ProfileSettings& s = profile_.settings;
-  FirmwareChoice choice;
-  choice.sataChecked = (s.DownloadType & 1) != 0;
-  choice.usbChecked = (s.DownloadType & 2) != 0;
-  choice.specialMode = s.SpecialMode != 0;
-  choice.snMinLength = s.SNMinLength;
-  choice.busWord = transportState_.busWord();
-  firmware_ = SelectFirmware(folder_, choice, op_, files_);
+  firmware_ = SelectFirmware(folder_, FirmwareChoiceFor(profile_.settings, transportState_.busWord()), op_, files_);
 }
 
 bool Station::openDevices(const std::string& benchFile, Clock* clock) {

@@ -45,13 +45,7 @@ int runFiles(CliState& state) {
     case LoadResult::Failed:
       return 1;
   }
-  const ProfileSettings& settings = profile.settings;
-  FirmwareChoice choice;
-  choice.sataChecked = (settings.DownloadType & 1) != 0;
-  choice.usbChecked = (settings.DownloadType & 2) != 0;
-  choice.specialMode = settings.SpecialMode != 0;
-  choice.snMinLength = settings.SNMinLength;
-  FirmwareSelection sel = SelectFirmware(folder, choice, state.op, files);
+  FirmwareSelection sel = SelectFirmware(folder, FirmwareChoiceFor(profile.settings), state.op, files);
   for (const auto* fw : {&sel.sata, &sel.usb}) {
     if (fw->selected && (!fw->present || fw->corrupt)) ok = false;
   }

@@ -135,4 +135,14 @@ std::string ShowCaptionString(const std::string& busWord) {
   return "Talvery 205 " + busWord + " M.P. Tool A.1.0.8 S/U ";
 }
 
+FirmwareChoice FirmwareChoiceFor(const ProfileSettings& settings, const std::string& busWord) {
+  FirmwareChoice choice;
+  choice.sataChecked = (settings.DownloadType & 1) != 0;
+  choice.usbChecked = (settings.DownloadType & 2) != 0;
+  choice.specialMode = settings.SpecialMode != 0;
+  choice.snMinLength = settings.SNMinLength;
+  choice.busWord = busWord;
+  return choice;
+}
+
 }  // namespace qk

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "config/ProfileSettings.h"
 #include "platform/Operator.h"
 #include "platform/ProgramFolder.h"
 
@@ -56,6 +57,9 @@ struct FirmwareChoice {
   int snMinLength = 12;       // current value of the serial length spin box
   std::string busWord = "SATA";
 };
+
+// The choice as the profile's settings make it.
+FirmwareChoice FirmwareChoiceFor(const ProfileSettings& settings, const std::string& busWord = "SATA");
 
 struct FirmwareImageCheck {
   std::string name;      // bare file name
