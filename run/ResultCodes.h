@@ -1,0 +1,30 @@
+#pragma once
+// The fixed table of outcomes: every port's run ends with one code, an index
+// into this table; the code decides what the slot, the logs and the reports say.
+#include <cstdint>
+#include <string>
+
+namespace qk {
+
+constexpr int kResultCodeCount = 53;
+constexpr int kNoError = 0;
+constexpr int kTimeoutCode = 26;
+constexpr int kCheckLoaderBlockCode = 25;
+constexpr int kBadBlockOverCode = 28;
+
+struct ResultCodeRow {
+  const char* shortCode;
+  const char* failureText;
+  const char* stepName;
+  const char* logTag;  // ends in a tab
+};
+
+// A code outside 0..52 (a stopped run's -1, a corrupt record) reads as an
+// unknown failure, never as an index out of the table.
+bool IsKnownResultCode(int code);
+const ResultCodeRow& ResultCodeInfo(int code);
+
+// "Fail", "----", "Pass"; a step cut off while running (2) prints as an empty text.
+const char* StepStatusText(int status);
+
+}  // namespace qk
