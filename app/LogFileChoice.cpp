@@ -22,6 +22,8 @@ LogFileChoice ChooseLogFile(const std::string& logPath, const LocalTime& today, 
   if (index > 0) --index;  // the newest file that exists
   LogFileChoice choice;
   choice.sizeLimit = sizeLimit;
+  choice.folder = logPath;
+  choice.day = today;
   std::string name = LogFileName(logPath, today, index);
   if (FILE* f = std::fopen(name.c_str(), "rb")) {
     std::fseek(f, 0, SEEK_END);

@@ -13,6 +13,8 @@ struct LogFileChoice {
   std::string name;  // log folder + YYYYMMDD_NNN.txt
   int index = 0;
   long sizeLimit = kLogFileSizeLimit;
+  std::string folder;  // the template: the day stays the one chosen at start-up
+  LocalTime day;
 };
 
 std::string LogFileName(const std::string& logPath, const LocalTime& day, int index);
