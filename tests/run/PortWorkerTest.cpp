@@ -1,0 +1,276 @@
+#include "run/PortWorker.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "support/TempDir.h"
+
+using namespace qk;
+
+namespace {
+
+// A drive whose every operation passes unless told otherwise; records what was asked.
+class ScriptedOps : public PortOperations {
+ public:
+  std::set<std::string> failing;
+  std::vector<std::string> calls;
+  std::uint64_t capacity = 0;
+  std::array<std::uint32_t, 5> badTotals{};
+  std::optional<UsbIdentity> usb;
+  std::string identifyModel = "Talvery QKR2XX SSD", identifySerial = "SN0001", identifyFirmware = "12345678";
+
+  bool step(const std::string& name) {
+    calls.push_back(name);
+    return !failing.count(name);
+  }
+  static void putAta(WorkBuffer b, std::size_t at, std::size_t len, const std::string& text) {
+    for (std::size_t i = 0; i < len; ++i) {
+      char c = i < text.size() ? text[i] : ' ';
+      b[at + (i % 2 == 0 ? i + 1 : i - 1)] = static_cast<std::uint8_t>(c);
+    }
+  }
+
+  bool isLoaderMode() override { return !step("isLoaderMode"); }
+  bool identifyDevice(WorkBuffer b) override {
+    putAta(b, 20, 20, identifySerial);
+    putAta(b, 46, 8, identifyFirmware);
+    putAta(b, 54, 40, identifyModel);
+    return step("identify");
+  }
+  bool inquiry(WorkBuffer) override { return step("inquiry"); }
+  bool sendBridgeSetup(int) override { return step("bridgeSetup"); }
+  bool flashModuleTest(WorkBuffer) override { return step("flashModule"); }
+  bool finishTables(WorkBuffer) override { return step("finishTables"); }
+  bool busInterfaceTest(WorkBuffer b) override {
+    b[0] = 0x42;  // the reply the failure keeps
+    return step("bus");
+  }
+  bool flashInterfaceTest(WorkBuffer, std::int32_t&, std::uint8_t&) override { return step("interface"); }
+  bool dramTest(WorkBuffer) override { return step("dram"); }
+  bool eraseSearch(WorkBuffer) override { return step("eraseSearch"); }
+  bool findSystemBlocks(WorkBuffer) override { return step("systemBlocks"); }
+  bool preformat(WorkBuffer, bool, bool, bool) override { return step("preformat"); }
+  bool downloadFirmware(WorkBuffer, const std::string&, const std::string& eb, int) override {
+    ebPath = eb;
+    return step("download");
+  }
+  bool checkTables(WorkBuffer) override { return step("checkTables"); }
+  bool leaveLoaderMode(WorkBuffer) override { return step("leaveLoader"); }
+  bool countBadBlocks(WorkBuffer, std::span<std::uint8_t>, std::array<std::uint32_t, 5>& totals) override {
+    totals = badTotals;
+    return step("countBad");
+  }
+  bool checkTemperature(WorkBuffer, std::uint8_t, std::uint8_t& t) override {
+    t = 75;
+    return step("temperature");
+  }
+  std::optional<UsbIdentity> readUsbIdentity(WorkBuffer) override {
+    step("usbIdentity");
+    return usb;
+  }
+  std::uint64_t readCapacitySectors() override {
+    step("capacity");
+    return capacity;
+  }
+  bool partitionDisk() override { return step("partition"); }
+  std::optional<std::string> findVolume() override {
+    if (!step("findVolume")) return std::nullopt;
+    return std::string("/dev/bench/Drive1-part1");
+  }
+  bool formatFat32(const std::string&, const std::string&) override { return step("format"); }
+  bool copyImage(const std::string&) override { return step("copyImage"); }
+  bool readSectors(std::uint32_t, std::uint32_t, WorkBuffer) override { return step("readSectors"); }
+  bool flushCache() override { return step("flush"); }
+  bool checkImage(const std::string&) override { return step("checkImage"); }
+  bool quickRwTest(WorkBuffer) override { return step("quickRw"); }
+  bool rwTestPercentage(WorkBuffer, int percent) override { return step("rw" + std::to_string(percent)); }
+  bool eraseAllData(WorkBuffer) override { return step("erase"); }
+
+  std::string ebPath;
+};
+
+class CountingDisplay : public PortDisplay {
+ public:
+  void panelText(int, const std::string& t) override { texts.push_back(t); }
+  void panelColour(int, SlotColour) override {}
+  void gauge(int, int percent) override { gauges.push_back(percent); }
+  void serialText(int, const std::string&) override {}
+  void refresh() override {}
+  std::vector<std::string> texts;
+  std::vector<int> gauges;
+};
+
+struct Outcome {
+  PortContext rec;
+  std::vector<std::string> calls;
+  std::vector<int> gauges;
+  std::vector<std::string> texts;
+  DetailBuffers details{};
+  bool ended = false;
+  std::string ebPath;
+};
+
+Outcome runWorker(ScriptedOps& ops, WorkerSetup setup, std::stop_token stop = {}) {
+  CountingDisplay display;
+  VirtualClock clock;
+  Outcome out;
+  PortContext rec;
+  rec.active = 1;
+  rec.serialNumber.assign("SN0001");
+  PortWorker worker(setup, rec, ops, display, clock,
+                    [&](const PortContext& r, const DetailBuffers* d) {
+                      out.rec = r;
+                      if (d) {
+                        out.details = *d;
+                        out.ended = true;
+                      }
+                    },
+                    stop);
+  worker.run();
+  out.calls = ops.calls;
+  out.gauges = display.gauges;
+  out.texts = display.texts;
+  out.ebPath = ops.ebPath;
+  return out;
+}
+
+WorkerSetup steps(std::initializer_list<int> enabled, int checked) {
+  WorkerSetup s;
+  for (int n : enabled) s.profile.TestItemEnabled[static_cast<std::size_t>(n)] = 1;
+  s.checkedItems = checked;
+  return s;
+}
+
+}  // namespace
+
+TEST(PortWorker, BusFailureMarksLaterStepsWithoutCommands) {
+  ScriptedOps ops;
+  ops.failing = {"bus"};
+  Outcome o = runWorker(ops, steps({2, 4}, 1));
+  EXPECT_EQ(o.rec.resultCode, 2);
+  EXPECT_EQ(o.rec.stepStatus[2], -1);
+  EXPECT_EQ(o.rec.stepStatus[4], -1);
+  EXPECT_EQ(o.rec.stepStatus[25], -1);
+  EXPECT_EQ(o.rec.yieldEvent, -1);
+  EXPECT_EQ(std::count(o.calls.begin(), o.calls.end(), "dram"), 0);
+  EXPECT_EQ(o.details[2][0], 0x42);
+  // Two gauge steps, then 100 at the end.
+  EXPECT_EQ(o.gauges, (std::vector<int>{0, 100, 100, 100}));
+}
+
+TEST(PortWorker, FailureBeforeTheGateEndsTheWorker) {
+  ScriptedOps ops;
+  ops.failing = {"bus"};
+  Outcome o = runWorker(ops, steps({2, 5, 6, 7}, 4));
+  EXPECT_EQ(o.rec.stepStatus[5], 0);
+  EXPECT_EQ(o.rec.stepStatus[6], 0);
+  EXPECT_EQ(o.rec.stepStatus[7], 0);
+  EXPECT_EQ(std::count(o.calls.begin(), o.calls.end(), "systemBlocks"), 0);
+
+  ScriptedOps gate;
+  gate.failing = {"systemBlocks"};
+  Outcome g = runWorker(gate, steps({5, 6}, 2));
+  EXPECT_EQ(g.rec.resultCode, 25);
+  EXPECT_EQ(g.rec.stepStatus[5], 0);
+  EXPECT_EQ(g.rec.stepStatus[25], -1);
+}
+
+TEST(PortWorker, FlashModuleFailureJumpsTheGaugeToTheEnd) {
+  ScriptedOps ops;
+  ops.failing = {"flashModule"};
+  Outcome o = runWorker(ops, steps({1, 2, 3}, 3));
+  EXPECT_EQ(o.rec.resultCode, 1);
+  EXPECT_EQ(o.rec.stepStatus[2], 0);
+  EXPECT_EQ(o.gauges, (std::vector<int>{0, 100}));
+}
+
+TEST(PortWorker, ClaimNewRebuild) {
+  ScriptedOps ops;
+  ops.failing = {"finishTables"};
+  WorkerSetup s = steps({1, 2}, 2);
+  s.claimNew = true;
+  Outcome o = runWorker(ops, s);
+  EXPECT_EQ(o.rec.stepStatus[25], -1);
+  EXPECT_EQ(o.rec.resultCode, 0);
+  EXPECT_EQ(std::count(o.calls.begin(), o.calls.end(), "bus"), 0);
+  s.rebuildClose = true;
+  ScriptedOps again;
+  again.failing = {"finishTables"};
+  EXPECT_EQ(runWorker(again, s).rec.stepStatus[25], 1);
+}
+
+TEST(PortWorker, BadBlocksOverTheLimitGive28WithTheirTotals) {
+  ScriptedOps ops;
+  ops.badTotals = {9, 10, 20, 30, 40};
+  Outcome o = runWorker(ops, steps({8}, 1));
+  EXPECT_EQ(o.rec.resultCode, 28);
+  EXPECT_EQ(o.rec.stepStatus[8], -1);
+  EXPECT_EQ(o.details[28][0], 0xBB);
+  EXPECT_EQ(o.details[28][1], 9);
+  EXPECT_EQ(o.details[28][5], 10);
+  ScriptedOps plain;
+  plain.failing = {"checkTables"};
+  EXPECT_EQ(runWorker(plain, steps({23}, 0)).rec.resultCode, 23);
+}
+
+TEST(PortWorker, CopyImageNeedsDownloadAndFormatRetriesTheVolume) {
+  ScriptedOps ops;
+  Outcome o = runWorker(ops, steps({10}, 0));
+  EXPECT_EQ(o.rec.stepStatus[10], 0);
+  EXPECT_EQ(std::count(o.calls.begin(), o.calls.end(), "copyImage"), 0);
+
+  ScriptedOps noVolume;
+  noVolume.failing = {"findVolume"};
+  Outcome f = runWorker(noVolume, steps({9}, 1));
+  EXPECT_EQ(std::count(f.calls.begin(), f.calls.end(), "findVolume"), 101);
+  EXPECT_EQ(f.rec.resultCode, 9);
+  EXPECT_EQ(f.rec.formatted, 0);
+}
+
+TEST(PortWorker, EbNamesNeverCollide) {
+  test::TempDir dir;
+  dir.write("SN0001_EB.txt", "x");
+  dir.write("SN0001(0)_EB.txt", "x");
+  ScriptedOps ops;
+  WorkerSetup s = steps({6}, 1);
+  s.logPath = dir.path();
+  Outcome o = runWorker(ops, s);
+  EXPECT_EQ(o.ebPath, dir.path() + "SN0001(1)_EB.txt");
+}
+
+TEST(PortWorker, CapacityChecksAndIdentity) {
+  ScriptedOps ops;
+  ops.capacity = 234441648;
+  WorkerSetup s = steps({12, 13, 16, 17, 18, 20, 21}, 0);
+  s.profile.IDEMACapacity = 120;
+  s.profile.LBACapacity = 234441648;
+  s.profile.RWTestPercentage = 10;
+  s.parameters.ModelNumber = "Talvery QKR2XX SSD";
+  s.parameters.FirmwareRevision = "12345678";
+  s.barcodeSerial = "SN0001";
+  Outcome o = runWorker(ops, s);
+  for (int n : {12, 13, 16, 17, 18, 20, 21}) EXPECT_EQ(o.rec.stepStatus[static_cast<std::size_t>(n)], 1) << n;
+  EXPECT_EQ(o.rec.stepStatus[25], 1);
+  EXPECT_EQ(std::count(o.calls.begin(), o.calls.end(), "rw100"), 1);
+
+  // Vendor and product on the bridge path with no USB identity on the drive: never a pass.
+  ScriptedOps bare;
+  WorkerSetup v = steps({14}, 0);
+  v.parameters.InquiryVendor = "QK";
+  EXPECT_EQ(runWorker(bare, v).rec.resultCode, 14);
+  ScriptedOps withUsb;
+  withUsb.usb = UsbIdentity{"QK", "P", "", "", ""};
+  EXPECT_EQ(runWorker(withUsb, v).rec.stepStatus[14], 1);
+}
+
+TEST(PortWorker, AStoppedWorkerNeverPublishesAVerdict) {
+  ScriptedOps ops;
+  std::stop_source stop;
+  stop.request_stop();
+  Outcome o = runWorker(ops, steps({2, 3}, 2), stop.get_token());
+  EXPECT_FALSE(o.ended);
+  EXPECT_EQ(o.rec.stepStatus[25], 0);
+  EXPECT_EQ(std::count(o.calls.begin(), o.calls.end(), "bus"), 0);
+}
