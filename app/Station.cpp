@@ -20,6 +20,8 @@ Clock& Station::clock() { return bench_ ? bench_->clock() : *clock_; }
 std::string Station::caption() const { return ShowCaptionString(transportState_.busWord()); }
 
 void Station::checkFirmwareFiles() {
+  // The parameter block first, from the flash selection and the last file versions.
+  flashDetails_ = GetGlobalParameter(profile_.settings, profile_.catalogue, {files_.familyText, files_.sataVersion}, gp_);
   firmware_ = SelectFirmware(folder_, FirmwareChoiceFor(profile_.settings, transportState_.busWord()), op_, files_);
 }
 

@@ -44,8 +44,11 @@ class Station {
   // day's log file. profilePath empty: QKMassProd.ini in the program folder.
   StartResult startUp(const std::string& profilePath, const std::string& benchFile, Clock* clock = nullptr);
 
-  // Data-file check and firmware selection as the pages stand now.
+  // The firmware choice as the pages stand now: the parameter block, then the
+  // data-file check and the firmware selection.
   void checkFirmwareFiles();
+  // The flash details box of the last parameter block.
+  const std::vector<std::string>& flashDetails() const { return flashDetails_; }
 
   const ProgramFolder& folder() const { return folder_; }
   Operator& op() { return op_; }
@@ -60,7 +63,7 @@ class Station {
   Removal& removal() { return *removal_; }
   Clock& clock();
   sim::Bench* bench() { return bench_.get(); }
-  const LogFileChoice& logFile() const { return logFile_; }
+  LogFileChoice& logFile() { return logFile_; }
 
   // The window caption with the current bus word.
   std::string caption() const;
@@ -75,6 +78,7 @@ class Station {
   FirmwareSelection firmware_;
   GlobalParameter gp_;
   LogFileChoice logFile_;
+  std::vector<std::string> flashDetails_;
 
   RealClock realClock_;
   Clock* clock_ = &realClock_;

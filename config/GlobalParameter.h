@@ -77,7 +77,8 @@ struct GlobalParameter {
   std::uint8_t CheckFlashMask = 0;
   std::uint8_t LedLightMode = 0;
   std::uint8_t BridgeOneSeen = 0;  // set by the scan for a drive behind bridge code 1
-  std::vector<std::string> TableFiles;
+  std::vector<std::string> TableFiles;           // the firmware files of the run: SATA first, then USB
+  std::vector<std::uint32_t> TableFileSizesKiB;  // their sizes, rounded up
 
   int familyCode() const { return (FlashIdWord >> 12) & 0xF; }
 };

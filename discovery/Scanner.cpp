@@ -148,6 +148,27 @@ void Scanner::scanDevices(bool firstScan) {
                   (settings_.connectDevNum == 0 || settings_.connectDevNum == deviceCount_);
 }
 
+int Scanner::prepareRun() {
+  std::lock_guard guard(scanLock_);
+  const int count = enumerateDevices();
+  if (count == 0) return 0;
+  ports_ = scanTable_;
+  configuredCount_ = 0;
+  deviceCount_ = 0;
+  for (int i = 0; i < usedSlots(); ++i) {
+    PortContext& rec = ports_[i];
+    if (rec.configured != 1) continue;
+    ++configuredCount_;
+    const bool matched = BindSlot(rec, i, deviceList_, probe_);
+    rec.active = rec.bridgeCode != 0 ? 1 : 0;
+    if (rec.active) {
+      ++deviceCount_;
+      if (matched) rec.pathKind = PathKindOf(rec.devicePath.str());
+    }
+  }
+  return count;
+}
+
 void Scanner::onDeviceChange(DeviceChange change) {
   if (running_) return;
   startEnabled_ = false;

@@ -42,6 +42,10 @@ class Scanner {
   int enumerateDevices();
   void scanDevices(bool firstScan);
 
+  // A run's start: enumerates afresh, copies the scan table over the live one
+  // and binds every configured slot again. The number of disks found (0: none).
+  int prepareRun();
+
   // A device-change notification: restarts the delayed rescan, unless a run is under way.
   void onDeviceChange(DeviceChange change);
   // Runs the delayed rescan when it is due; true when it ran.

@@ -51,6 +51,8 @@ class PortOperations {
   virtual bool checkTemperature(WorkBuffer buffer, std::uint8_t limit, std::uint8_t& temperature) = 0;
   virtual std::optional<UsbIdentity> readUsbIdentity(WorkBuffer buffer) = 0;
   virtual std::uint64_t readCapacitySectors() = 0;  // 0 when it cannot be read
+  // SMART data into the buffer from offset 2 (the attributes the run log reads).
+  virtual bool readSmartData(WorkBuffer buffer) = 0;
 
   virtual bool partitionDisk() = 0;
   virtual std::optional<std::string> findVolume() = 0;

@@ -90,6 +90,7 @@ void PortWorker::runStep(int step, const std::function<bool()>& operation, bool 
   if (failed_) {
     status = -1;
   } else {
+    publish();  // a port cut off now shows this step as the one that was running
     announce(ResultCodeInfo(step).stepName);
     if (operation()) {
       status = 1;

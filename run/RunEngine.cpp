@@ -1,0 +1,368 @@
+#include "run/RunEngine.h"
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "config/FlashSelection.h"
+#include "platform/DebugOutput.h"
+#include "run/ResultCodes.h"
+#include "run/RunLog.h"
+
+namespace qk {
+
+namespace {
+
+constexpr int kCapacityGB[] = {0, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024};
+constexpr std::int64_t kSweepMs = 50;
+
+std::int64_t fileKiB(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return -1;
+  return (static_cast<std::int64_t>(st.st_size) + 1023) / 1024;
+}
+
+ReportFlash reportFlash(const GlobalParameter& gp, const ProfileSettings& s) {
+  ReportFlash f;
+  f.ceCount = gp.CECount;
+  f.channel = gp.Channel;
+  f.halfDieBlocks = gp.geometry.HalfDieBlocks;
+  f.profileChannel = s.Channel;
+  f.profileBank = s.Bank;
+  f.expectedId = gp.FlashExtra;
+  f.pageSectors = gp.geometry.PageSectors;
+  return f;
+}
+
+}  // namespace
+
+// The workers' view of the slots: texts and gauges go to the observer, the
+// shared refresh goes through the engine.
+class RunEngine::Display : public PortDisplay {
+ public:
+  explicit Display(RunEngine& engine) : engine_(engine) {}
+  void panelText(int slot, const std::string& text) override { engine_.observer_.panelText(slot, text); }
+  void panelColour(int slot, SlotColour c) override { engine_.observer_.panelColour(slot, c); }
+  void gauge(int slot, int percent) override { engine_.observer_.gauge(slot, percent); }
+  void serialText(int slot, const std::string& s) override { engine_.observer_.serialText(slot, s); }
+  void refresh() override { engine_.refreshSlots(); }
+
+ private:
+  RunEngine& engine_;
+};
+
+RunEngine::RunEngine(Station& station, OperationsFactory factory, RunObserver& observer)
+    : station_(station),
+      factory_(std::move(factory)),
+      observer_(observer),
+      display_(std::make_unique<Display>(*this)),
+      serials_(station.profile().settings.SerialNum) {
+  for (auto& d : details_) d = std::make_unique<DetailBuffers>();
+}
+
+RunEngine::~RunEngine() = default;
+
+void RunEngine::refreshSlots() {
+  Scanner& sc = station_.scanner();
+  std::vector<SlotView> views;
+  {
+    std::lock_guard lock(sc.scanLock());
+    views = RefreshSlots(sc.ports(), sc.slotCount(), station_.profile().settings);
+  }
+  observer_.slots(views);
+}
+
+std::optional<std::string> RunEngine::validate(const RunOptions& options, bool& skipRun) {
+  ProfileSettings& s = station_.profile().settings;
+  const auto& t = s.TestItemEnabled;
+  station_.checkFirmwareFiles();
+  const FirmwareSelection& fw = station_.firmware();
+
+  if (s.Capacity > 0) {
+    const GlobalParameter& gp = station_.globalParameter();
+    const int want = s.Capacity <= 10 ? kCapacityGB[s.Capacity] : -1;
+    if (want != gp.CapacityGB) {
+      Scanner& sc = station_.scanner();
+      std::lock_guard lock(sc.scanLock());
+      const auto items = TestItemList::FromProfile(s).texts();
+      for (auto& rec : sc.ports()) {
+        if (!rec.configured) continue;
+        for (int n = 1; n <= kTestItemCount; ++n) {
+          for (const auto& item : items) {
+            if (item == kTestItemNames[static_cast<std::size_t>(n)]) rec.stepStatus[static_cast<std::size_t>(n)] = 0;
+          }
+        }
+        rec.stepStatus[25] = 0;
+      }
+      return "Please make sure the Flash parameter selection!";
+    }
+  }
+  if (!s.SpecialMode && s.Bank != 1 && s.Bank != 2 && s.Bank != 4 && s.Bank != 8) {
+    return "Please check total bank's number, only support 1, 2, 4 and 8 bank";
+  }
+  const bool sata = (s.DownloadType & 1) != 0, usb = (s.DownloadType & 2) != 0;
+  if (sata && !fileExists(fw.sata.path)) return "<WARNING> Can't find file : " + fw.sata.path;
+  if (sata && usb && s.SNMinLength < 12) {
+    return "When mptool download SATA and USB codes to flash simultaneously, the length of SN is'nt less than 12";
+  }
+  if (options.mode != RunMode::Production) return std::nullopt;
+
+  bool any = false;
+  for (int n = 1; n <= kTestItemCount; ++n) any = any || t[static_cast<std::size_t>(n)];
+  if (!any) {
+    skipRun = true;
+    return std::nullopt;
+  }
+  if (t[6] || t[8]) {
+    if (!sata && !usb) return "At lease one bin file needed!";
+    GlobalParameter& gp = station_.globalParameter();
+    gp.TableFiles.clear();
+    gp.TableFileSizesKiB.clear();
+    if (sata) gp.TableFiles.push_back(fw.sata.path);
+    if (usb) gp.TableFiles.push_back(fw.usb.path);
+    if (sata && usb && gp.geometry.BlockPage <= 64) {
+      return "The Block Page number of flash is too small, then MP can't download SATA and USB codes simultaneously";
+    }
+    for (const auto& path : gp.TableFiles) {
+      std::int64_t kib = fileKiB(path);
+      if (kib < 0) {
+        station_.op().showMessage("Can't open: " + path);
+        skipRun = true;
+        return std::nullopt;
+      }
+      gp.TableFileSizesKiB.push_back(static_cast<std::uint32_t>(kib));
+    }
+  }
+  return std::nullopt;
+}
+
+RunOutcome RunEngine::start(const RunOptions& options) {
+  RunOutcome out;
+  Scanner& sc = station_.scanner();
+  ProfileSettings& s = station_.profile().settings;
+  sc.setRunning(true);
+
+  // The pages into the profile, as START copies them.
+  TestItemList list = TestItemList::FromProfile(s);
+  if (options.mask) list.applyMask(*options.mask);
+  list.applyTo(s);
+  for (int n : options.extraItems) {
+    if (n >= 1 && n <= kTestItemCount) s.TestItemEnabled[static_cast<std::size_t>(n)] = 1;
+  }
+  ApplyPagesRoundTrip(s, &station_.op());
+  list = TestItemList::FromProfile(s);
+
+  bool skipRun = false;
+  out.refusal = validate(options, skipRun);
+  if (out.refusal) {
+    station_.op().showMessage(*out.refusal);
+    sc.setRunning(false);
+    return out;
+  }
+  if (!skipRun) {
+    run(options, list, out);
+    if (!SaveProfile(station_.profile().iniFilePath, s, station_.folder())) {
+      debugPrintf("the profile could not be saved to %s", station_.profile().iniFilePath.c_str());
+    }
+  }
+  sc.setRunning(false);
+  return out;
+}
+
+void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutcome& out) {
+  Scanner& sc = station_.scanner();
+  Clock& clock = station_.clock();
+  Operator& op = station_.op();
+  ProfileSettings& s = station_.profile().settings;
+  const auto& t = s.TestItemEnabled;
+
+  if (sc.prepareRun() == 0) {
+    op.showMessage("Please Make sure the Connection devices Number!");
+    out.startDisabled = true;
+    return;
+  }
+  out.start = clock.localTime();
+  const std::int64_t startMs = clock.nowMs();
+  std::vector<int> active;
+  for (int i = 0; i < std::min(sc.slotCount(), SlotLimit); ++i) {
+    if (sc.ports()[static_cast<std::size_t>(i)].active) active.push_back(i);
+  }
+  if (active.empty() || (s.ConnectDevNum != 0 && s.ConnectDevNum != static_cast<int>(active.size()))) {
+    op.showMessage("Please Make sure the Connection devices Number!!");
+    out.startDisabled = true;
+    return;
+  }
+  out.activeSlots = active;
+  retryBudget_ = 5 * static_cast<int>(active.size());
+  GlobalParameter& gp = station_.globalParameter();
+  GetGlobalParameter(s, station_.profile().catalogue, {station_.files().familyText, station_.files().sataVersion}, gp);
+
+  if (options.mode == RunMode::TableTransfer) {
+    debugPrintf("table transfer: not available in this build");
+    return;
+  }
+
+  // Serials, in slot order, before the first worker starts.
+  const bool claimNew = options.mode == RunMode::ClaimNew;
+  SerialPolicy policy{s.SNAutoInc != 0, s.SNDecimal != 0, s.SNErrReuse != 0, !claimNew && t[6] != 0};
+  serials_.setNext(s.SerialNum);
+  std::vector<std::string> barcodes;
+  {
+    std::lock_guard lock(sc.scanLock());
+    for (int slot : active) {
+      PortContext& rec = sc.ports()[static_cast<std::size_t>(slot)];
+      std::string serial = serials_.take(policy);
+      const std::string barcode = sc.barcodeSerial(slot);
+      if (s.EnBarCode && !barcode.empty()) serial = barcode;
+      rec.serialNumber.assign(serial);
+      barcodes.push_back(barcode);
+    }
+  }
+  // The advanced serial is stored before any drive carries it, so a crash
+  // during the run can never hand the same serials out again.
+  s.SerialNum = serials_.next();
+  SaveProfile(station_.profile().iniFilePath, s, station_.folder());
+
+  // One worker per active port, all started together.
+  struct Port {
+    int slot;
+    std::unique_ptr<PortOperations> ops;
+    std::stop_source stop;
+    std::atomic<bool> done{false};
+    bool cutOff = false;  // guarded by the scan lock
+    std::int64_t deadline = 0;
+    std::jthread thread;
+  };
+  std::vector<std::unique_ptr<Port>> ports;
+  const int familyCode = FirmwareFamilyCode(station_.files().familyText);
+  for (std::size_t k = 0; k < active.size(); ++k) {
+    auto p = std::make_unique<Port>();
+    p->slot = active[k];
+    PortContext record = sc.ports()[static_cast<std::size_t>(p->slot)];
+    p->ops = factory_(p->slot, record, gp, p->stop.get_token());
+    ports.push_back(std::move(p));
+  }
+  for (std::size_t k = 0; k < ports.size(); ++k) {
+    Port& p = *ports[k];
+    WorkerSetup setup;
+    setup.slot = p.slot;
+    setup.claimNew = claimNew;
+    setup.rebuildClose = options.rebuildClose;
+    setup.eraseSearch = s.EnEraseReBuildBad != 0;
+    setup.laterBad = s.EnLaterBad != 0;
+    setup.repairUsed = options.repairUsed;
+    setup.checkedItems = list.checkedCount();
+    setup.profile = s;
+    setup.parameters = gp;  // each port its own copy
+    setup.path = station_.transportState().transportPath();
+    setup.logPath = station_.profile().logPath;
+    setup.firmwareFamily = familyCode;
+    setup.barcodeSerial = barcodes[k];
+    PortContext record = sc.ports()[static_cast<std::size_t>(p.slot)];
+    p.deadline = clock.nowMs() + clock.scaleTimeout(s.TimeOut);
+    auto publish = [this, &p, &sc](const PortContext& rec, const DetailBuffers* details) {
+      std::lock_guard lock(sc.scanLock());
+      if (p.cutOff) return;  // a timed-out port's record is final
+      sc.ports()[static_cast<std::size_t>(p.slot)] = rec;
+      if (details) *details_[static_cast<std::size_t>(p.slot)] = *details;
+    };
+    p.thread = std::jthread([this, &p, setup = std::move(setup), record, publish, &clock]() mutable {
+      PortWorker worker(std::move(setup), record, *p.ops, *display_, clock, publish, p.stop.get_token());
+      worker.run();
+      p.done = true;
+    });
+  }
+  out.ran = true;
+
+  // Wait for every worker; a port past its time-out is cut off at once.
+  for (;;) {
+    bool running = false;
+    const std::int64_t now = clock.nowMs();
+    for (auto& pp : ports) {
+      Port& p = *pp;
+      if (p.done) continue;
+      running = true;
+      std::lock_guard lock(sc.scanLock());
+      if (!p.cutOff && now >= p.deadline) {
+        p.cutOff = true;
+        PortContext& rec = sc.ports()[static_cast<std::size_t>(p.slot)];
+        rec.resultCode = rec.shownCode = kTimeoutCode;
+        rec.stepStatus[25] = -1;
+        rec.yieldEvent = 0;  // a timed-out port stays out of the yield count
+        p.stop.request_stop();
+        debugPrintf("Port%d: time-out after %d ms", p.slot + 1, s.TimeOut);
+      }
+    }
+    observer_.elapsed(ElapsedText((clock.nowMs() - startMs) / 1000));
+    if (!running) break;
+    clock.sleepFor(kSweepMs);
+  }
+  for (auto& p : ports) p->thread.join();  // the run ends only when every worker has left
+
+  // The ends are counted into the yield before the log, so its rows continue.
+  refreshSlots();
+  WriteYieldCounters(station_.profile().logPath, s);
+  out.end = clock.localTime();
+
+  RunLogInput log;
+  log.start = out.start;
+  log.end = out.end;
+  log.testItems = list.texts();
+  log.totalTestCount = s.TotalTestCount;
+  log.freeBlockFields = t[6] && s.EnDumpFreeBlockInfo && station_.transportState().transportPath() == TransportPath::SataPath;
+  std::vector<std::uint8_t> work(65536);
+  for (auto& pp : ports) {
+    const PortContext rec = sc.ports()[static_cast<std::size_t>(pp->slot)];
+    RunLogPort lp;
+    lp.slot = pp->slot;
+    lp.serialNumber = rec.serialNumber.str();
+    lp.stepStatus = rec.stepStatus;
+    if (log.freeBlockFields && !pp->cutOff) {
+      std::fill(work.begin(), work.end(), 0);
+      pp->ops->leaveLoaderMode(work);
+      if (pp->ops->readSmartData(work)) lp.freeBlocks = FreeBlockFields(work);
+    }
+    log.ports.push_back(std::move(lp));
+  }
+  LogFileChoice& logFile = station_.logFile();
+  if (!AppendRunLog(logFile, log)) {
+    op.showMessage("Fail to open/create log file!", "Error", MessageIcon::Error);
+    out.logFailed = true;
+    return;
+  }
+  out.logFile = logFile.name;
+  observer_.elapsed(ElapsedText((clock.nowMs() - startMs) / 1000));
+
+  // Failure reports of the flash interface test and the pre-format.
+  const ReportFlash flash = reportFlash(gp, s);
+  {
+    std::lock_guard lock(sc.scanLock());
+    for (int slot : active) {
+      PortContext& rec = sc.ports()[static_cast<std::size_t>(slot)];
+      if (rec.resultCode != 3 && rec.resultCode != 5) continue;
+      const auto& record = (*details_[static_cast<std::size_t>(slot)])[static_cast<std::size_t>(rec.resultCode)];
+      auto lines = rec.resultCode == 3 ? FlashInterfaceReport(record, flash, &rec) : StepReport(record, flash, &rec);
+      std::string path = WriteFailureReport(station_.profile().logPath,
+                                            out.end, slot, rec.serialNumber.str(), ReportText(lines));
+      if (!path.empty()) out.reportFiles.push_back(path);
+    }
+  }
+  refreshSlots();
+
+  // Serial reuse: failed downloads' serials go to the front of the queue.
+  std::vector<std::string> failedDownloads;
+  for (int slot : active) {
+    const PortContext& rec = sc.ports()[static_cast<std::size_t>(slot)];
+    if (rec.stepStatus[6] == -1) failedDownloads.push_back(rec.serialNumber.str());
+  }
+  serials_.endRun(policy, failedDownloads);
+
+  if (claimNew && options.rebuildClose && sc.ports()[static_cast<std::size_t>(active.front())].stepStatus[25] == 1) {
+    op.showMessage("Rebuild O.K., Close the AP");
+    out.closeRequested = true;
+  }
+}
+
+}  // namespace qk

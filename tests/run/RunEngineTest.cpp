@@ -1,0 +1,136 @@
+#include "run/RunEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "config/IniFile.h"
+#include "run/ResultCodes.h"
+#include "sim/SampleData.h"
+#include "support/RecordingOperator.h"
+#include "support/ScriptedOps.h"
+#include "support/TempDir.h"
+
+using namespace qk;
+using qk::test::ScriptedOps;
+
+namespace {
+
+class Bench : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(WriteSampleData(home.path())); }
+
+  // A hub of four ports with `drives` drives of the controller on USB.
+  void start(int drives, const std::string& profile) {
+    std::string bench = "[Hub1]\nParent=root\nKind=usb2\nPorts=4\n";
+    for (int d = 1; d <= drives; ++d) {
+      bench += "[Drive" + std::to_string(d) + "]\nAt=Hub1:" + std::to_string(d) + "\nToken=R20X\nFlash=WBG\n";
+    }
+    home.write("t.bench", bench);
+    home.write("QKMassProd.ini", profile);
+    station = std::make_unique<Station>(ProgramFolder(home.path()), op);
+    ASSERT_EQ(station->startUp("", home.file("t.bench"), &clock), Station::StartResult::Ok);
+    engine = std::make_unique<RunEngine>(
+        *station,
+        [this](int slot, const PortContext&, const GlobalParameter&, std::stop_token stop) {
+          auto ops = std::make_unique<ScriptedOps>();
+          ops->stop = stop;
+          if (hangSlot == slot) ops->hanging = {"bus"};
+          ops->failing = failing;
+          return ops;
+        },
+        observer);
+  }
+
+  PortContext port(int slot) {
+    std::lock_guard lock(station->scanner().scanLock());
+    return station->scanner().ports()[static_cast<std::size_t>(slot)];
+  }
+
+  test::TempDir home;
+  test::RecordingOperator op;
+  VirtualClock clock;
+  RunObserver observer;
+  std::unique_ptr<Station> station;
+  std::unique_ptr<RunEngine> engine;
+  int hangSlot = -1;
+  std::set<std::string> failing;
+};
+
+}  // namespace
+
+TEST_F(Bench, SerialsLogAndYieldOfAPassingRun) {
+  start(3, "[TestItems]\nEnDownload=1\n[DeviceSetting]\nSNAutoInc=1\nSNDecimal=1\nSerialNum=0123456789\n");
+  RunOutcome out = engine->start({});
+  ASSERT_FALSE(out.refusal) << *out.refusal;
+  ASSERT_TRUE(out.ran);
+  EXPECT_EQ(port(0).serialNumber.str(), "000123456789");
+  EXPECT_EQ(port(1).serialNumber.str(), "000123456790");
+  EXPECT_EQ(port(2).serialNumber.str(), "000123456791");
+  EXPECT_EQ(station->profile().settings.SerialNum, "000123456792");
+  EXPECT_EQ(readIniString(home.file("QKMassProd.ini"), "DeviceSetting", "SerialNum", ""), "000123456792");
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(port(i).stepStatus[25], 1) << i;
+  EXPECT_EQ(station->profile().settings.NumberOfPass, 3);
+  EXPECT_EQ(station->profile().settings.TotalTestCount, 3);
+  std::string log = home.read("log/" + bareFileName(out.logFile));
+  EXPECT_NE(log.find("000003\t000003\t"), std::string::npos) << log;
+  EXPECT_EQ(readIniInt(home.file("log/QKSSD.log"), "TestRecord", "NumberOfPass", 0), 3);
+}
+
+TEST_F(Bench, AHangingDriveIsCutOffAtItsTimeOutAndStaysOutOfTheYield) {
+  hangSlot = 1;
+  start(3, "[Setting]\nTimeOut=2\n[TestItems]\nEnSataTest=1\nEnFlashTest=1\n");
+  RunOutcome out = engine->start({});
+  ASSERT_TRUE(out.ran);
+  PortContext cut = port(1);
+  EXPECT_EQ(cut.resultCode, kTimeoutCode);
+  EXPECT_EQ(cut.shownCode, kTimeoutCode);
+  EXPECT_EQ(cut.stepStatus[25], -1);
+  EXPECT_EQ(cut.stepStatus[2], 2);   // cut off while running: prints as an empty text
+  EXPECT_EQ(cut.stepStatus[3], 0);   // the worker's later changes never reached the record
+  EXPECT_GE(clock.nowMs(), 120000);
+  EXPECT_EQ(port(0).stepStatus[25], 1);
+  EXPECT_EQ(station->profile().settings.TotalTestCount, 2);
+  EXPECT_EQ(station->profile().settings.NumberOfPass, 2);
+  std::string log = home.read("log/" + bareFileName(out.logFile));
+  EXPECT_NE(log.find("\t000002\t"), std::string::npos);
+  EXPECT_NE(log.find("\tPass\t\t----\t----\t----\t----\t----\tFail\t\r\n"), std::string::npos) << log;
+}
+
+TEST_F(Bench, RefusalsKeepTheirMessages) {
+  start(2, "[FlashSetting]\nBank=3\n[TestItems]\nEnSataTest=1\n");
+  EXPECT_EQ(*engine->start({}).refusal, "Please check total bank's number, only support 1, 2, 4 and 8 bank");
+  // The pages raise the serial length to 12 for both images; the sample type's
+  // 64 pages per block are then too few for two images.
+  start(2, "[TestItems]\nEnDownload=1\nDownloadType=3\n[DeviceSetting]\nSNMinLength=8\n");
+  EXPECT_EQ(*engine->start({}).refusal,
+            "The Block Page number of flash is too small, then MP can't download SATA and USB codes simultaneously");
+  start(2, "[FlashSetting]\nCapacity=5\n[TestItems]\nEnSataTest=1\n");
+  EXPECT_EQ(*engine->start({}).refusal, "Please make sure the Flash parameter selection!");
+  start(2, "[TestItems]\nEnDownload=1\nDownloadType=0\n");
+  EXPECT_EQ(*engine->start({}).refusal, "At lease one bin file needed!");
+  start(2, "[Setting]\nConnectDevNum=3\n[TestItems]\nEnSataTest=1\n");
+  RunOutcome wrongCount = engine->start({});
+  EXPECT_TRUE(wrongCount.startDisabled);
+  EXPECT_EQ(op.messages.back().text, "Please Make sure the Connection devices Number!!");
+  std::remove(home.file("SYS_S.bin").c_str());
+  start(2, "[TestItems]\nEnDownload=1\n");
+  EXPECT_EQ(*engine->start({}).refusal, "<WARNING> Can't find file : " + home.file("SYS_S.bin"));
+}
+
+TEST_F(Bench, NoStepEnabledStartsNoWorker) {
+  start(1, "[TestItems]\nEnFlashModule=0\n");
+  RunOutcome out = engine->start({});
+  EXPECT_FALSE(out.refusal);
+  EXPECT_FALSE(out.ran);
+}
+
+TEST_F(Bench, FailureReportsForInterfaceAndPreformatFailures) {
+  failing = {"interface"};
+  start(2, "[TestItems]\nEnFlashTest=1\n[DeviceSetting]\nSerialNum=AB/../C\nSNMinLength=7\n");
+  RunOutcome out = engine->start({});
+  ASSERT_EQ(out.reportFiles.size(), 2u);
+  EXPECT_EQ(port(0).resultCode, 3);
+  for (const auto& f : out.reportFiles) EXPECT_EQ(f.rfind(home.path() + "log/Error_", 0), 0u) << f;
+  EXPECT_NE(out.reportFiles[0].find("_01_AB_.._C.txt"), std::string::npos) << out.reportFiles[0];
+}
