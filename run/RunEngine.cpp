@@ -244,6 +244,10 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     p->ops = factory_(p->slot, record, gp, p->stop.get_token());
     ports.push_back(std::move(p));
   }
+  // Every setup is taken before the first worker runs: workers change the
+  // yield counters of the profile through the slot refresh.
+  std::vector<WorkerSetup> setups;
+  std::vector<PortContext> records;
   for (std::size_t k = 0; k < ports.size(); ++k) {
     Port& p = *ports[k];
     WorkerSetup setup;
@@ -260,15 +264,20 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     setup.logPath = station_.profile().logPath;
     setup.firmwareFamily = familyCode;
     setup.barcodeSerial = barcodes[k];
-    PortContext record = sc.ports()[static_cast<std::size_t>(p.slot)];
+    setups.push_back(std::move(setup));
+    records.push_back(sc.ports()[static_cast<std::size_t>(p.slot)]);
     p.deadline = clock.nowMs() + clock.scaleTimeout(s.TimeOut);
+  }
+  const std::int32_t timeoutMs = s.TimeOut;
+  for (std::size_t k = 0; k < ports.size(); ++k) {
+    Port& p = *ports[k];
     auto publish = [this, &p, &sc](const PortContext& rec, const DetailBuffers* details) {
       std::lock_guard lock(sc.scanLock());
       if (p.cutOff) return;  // a timed-out port's record is final
       sc.ports()[static_cast<std::size_t>(p.slot)] = rec;
       if (details) *details_[static_cast<std::size_t>(p.slot)] = *details;
     };
-    p.thread = std::jthread([this, &p, setup = std::move(setup), record, publish, &clock]() mutable {
+    p.thread = std::jthread([this, &p, setup = std::move(setups[k]), record = records[k], publish, &clock]() mutable {
       PortWorker worker(std::move(setup), record, *p.ops, *display_, clock, publish, p.stop.get_token());
       worker.run();
       p.done = true;
@@ -292,7 +301,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
         rec.stepStatus[25] = -1;
         rec.yieldEvent = 0;  // a timed-out port stays out of the yield count
         p.stop.request_stop();
-        debugPrintf("Port%d: time-out after %d ms", p.slot + 1, s.TimeOut);
+        debugPrintf("Port%d: time-out after %d ms", p.slot + 1, timeoutMs);
       }
     }
     observer_.elapsed(ElapsedText((clock.nowMs() - startMs) / 1000));
