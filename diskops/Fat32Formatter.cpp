@@ -60,6 +60,22 @@ void sanityChecks(const Fat32Layout& l) {
   if (needed > l.fatSectors) debugPrintf("Warning - the FAT needs %llu sectors", static_cast<unsigned long long>(needed));
 }
 
+bool writeLabelEntry(DiskJob& job, const Fat32Layout& l) {
+  Sector root{};
+  const auto rootAbs = static_cast<std::uint32_t>(kVolumeStartSector + l.rootDirSector());
+  if (!job.device.readSectors(rootAbs, 1, root.data())) {
+    debugPrintf("Failed to read");
+    return false;
+  }
+  const auto entry = EncodeLabelEntry(l.label);
+  std::memcpy(root.data(), entry.data(), 12);
+  if (!job.device.writeSectors(rootAbs, 1, root.data())) {
+    debugPrintf("Failed to write");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ZeroSectors(DiskJob& job, std::uint64_t first, std::uint32_t bps, std::uint64_t count) {
@@ -161,18 +177,8 @@ bool FormatFat32(DiskJob& job, const std::string& label, Fat32Layout* out) {
     return false;
   }
 
-  Sector root{};
-  const auto rootAbs = static_cast<std::uint32_t>(kVolumeStartSector + l.rootDirSector());
-  if (!job.device.readSectors(rootAbs, 1, root.data())) {
-    debugPrintf("Failed to read");
-    return false;
-  }
-  const auto entry = EncodeLabelEntry(l.label);
-  std::memcpy(root.data(), entry.data(), 12);
-  if (!job.device.writeSectors(rootAbs, 1, root.data())) {
-    debugPrintf("Failed to write");
-    return false;
-  }
+  // A blank label entry is no valid name: an empty label leaves the root directory empty.
+  if (!l.label.empty() && !writeLabelEntry(job, l)) return false;
   exclusive.reset();
   // The writes bypassed the kernel: drop what it cached of the disk and the volume.
   job.volumes.flushBuffers(disk);

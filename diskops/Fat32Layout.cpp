@@ -53,6 +53,7 @@ Fat32Layout ComputeFat32Layout(std::uint64_t diskBytes, std::uint64_t totalSecto
   l.totalSectors = totalSectors;
   l.volumeId = volumeId;
   l.label = label.substr(0, 11);
+  if (l.label.find_first_not_of(' ') == std::string::npos) l.label.clear();  // blanks name nothing
   l.sectorsPerCluster = SectorsPerCluster(diskBytes, bps);
   if (l.sectorsPerCluster == 0) return l;
   l.fatSectors = FatSizeSectors(totalSectors, l.sectorsPerCluster, bps);
@@ -73,7 +74,7 @@ Fat32Layout ComputeFat32Layout(std::uint64_t diskBytes, std::uint64_t totalSecto
 // 36  4  FAT size            40  2  flags = 0      42 2 version = 0
 // 44  4  root cluster = 2    48  2  FSInfo = 1     50 2 backup boot = 6
 // 64  1  drive 80            66  1  signature 29
-// 67  4  volume ID           71 11  label, zero-padded
+// 67  4  volume ID           71 11  label, blank-padded
 // 82  8  "FAT32   "          510 2  55 AA
 Sector EncodeBootSector(const Fat32Layout& l) {
   Sector s{};
@@ -98,6 +99,11 @@ Sector EncodeBootSector(const Fat32Layout& l) {
   b[64] = 0x80;
   b[66] = 0x29;
   put32(b + 67, l.volumeId);
+  // Blank-padded like the root directory's label entry: zero padding makes
+  // the two labels differ and file-system checks rewrite one of them.
+  // Without a label the customary "NO NAME" stands there.
+  std::memset(b + 71, ' ', 11);
+  if (l.label.empty()) std::memcpy(b + 71, "NO NAME", 7);
   std::memcpy(b + 71, l.label.data(), std::min<std::size_t>(l.label.size(), 11));
   std::memcpy(b + 82, "FAT32   ", 8);
   b[510] = 0x55;

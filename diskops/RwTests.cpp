@@ -124,7 +124,7 @@ bool RWTestPercentageWithProgress(DiskJob& job, std::uint8_t* buffer, std::uint1
   return ok;
 }
 
-bool EraseAllData(DiskJob& job, RwFailureRecord* failure) {
+bool EraseAllData(DiskJob& job, RwFailureRecord* failure, ProgressObserver* progress) {
   const std::uint32_t sectors = job.device.capacitySectors();
   if (sectors == 0) {
     debugPrintf("%s: capacity unknown", job.device.path().c_str());
@@ -139,7 +139,9 @@ bool EraseAllData(DiskJob& job, RwFailureRecord* failure) {
       if (failure) *failure = {RwFailureRecord::WriteFailed, static_cast<std::uint32_t>(s)};
       return false;
     }
+    if (progress) progress->secondGauge(true, static_cast<int>((s + n) * 100 / sectors), kGaugeWriting);
   }
+  if (progress) progress->secondGauge(false, 100, kGaugeWriting);
   return true;
 }
 

@@ -20,8 +20,9 @@ bool QuickRwTest(DiskJob& job, std::uint8_t* buffer);
 // waits 3 s and reads it all back; the gauge follows each pass.
 bool RWTestPercentageWithProgress(DiskJob& job, std::uint8_t* buffer, std::uint16_t percent,
                                   ProgressObserver* gauge = nullptr);
-// Writes 0xFF over the whole drive. `failure` (optional) receives the record.
-bool EraseAllData(DiskJob& job, RwFailureRecord* failure = nullptr);
+// Writes 0xFF over the whole drive. `failure` (optional) receives the record;
+// `progress` (optional) is for front ends that show the wipe.
+bool EraseAllData(DiskJob& job, RwFailureRecord* failure = nullptr, ProgressObserver* progress = nullptr);
 
 // The single blocks the tests are made of.
 bool WriteBlock(DiskJob& job, std::uint8_t* buffer, std::uint32_t sectors, std::uint32_t lba);
