@@ -51,7 +51,7 @@ TEST_F(CliDisk, RwTestsPrintTheRecordInTheReportsWords) {
   EXPECT_EQ(r.out, "Port2: Fail\n  R/W Test Fail\n");
   r = cli("rwtest 2 --full");
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.out, "Port2: Fail\n  Full R/W Test Fail\n  Read fail on LBA(4096)\n");
+  EXPECT_EQ(r.out, "Port2: Fail\n  Full R/W Test Fail\n  Write fail on LBA(4992)\n");
   r = cli("--json rwtest 1 --percent 5");
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(nlohmann::json::parse(r.out)["passed"], true);
