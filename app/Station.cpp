@@ -1,7 +1,10 @@
 #include "app/Station.h"
 
+#include "diskops/ImageCapture.h"
 #include "platform/bench/BenchDeviceTree.h"
+#include "platform/bench/BenchVolumes.h"
 #include "platform/linux/LinuxPassThrough.h"
+#include "platform/linux/LinuxVolumes.h"
 #include "platform/linux/SysfsDeviceTree.h"
 #include "platform/linux/SysfsRemoval.h"
 #include "platform/linux/UdevHotplug.h"
@@ -41,17 +44,31 @@ bool Station::openDevices(const std::string& benchFile, Clock* clock) {
     tree_ = std::make_unique<BenchDeviceTree>(*bench_);
     hotplug_ = std::make_unique<BenchHotplug>(*bench_);
     removal_ = std::make_unique<BenchRemoval>(*bench_);
+    volumes_ = std::make_unique<BenchVolumes>(bench_->passThrough());
     transport_ = std::make_unique<DeviceTransport>(bench_->passThrough(), bench_->clock(), transportState_);
   } else {
     passThrough_ = std::make_unique<LinuxPassThrough>();
     tree_ = std::make_unique<SysfsDeviceTree>();
     hotplug_ = std::make_unique<UdevHotplug>();
     removal_ = std::make_unique<SysfsRemoval>();
+    volumes_ = std::make_unique<LinuxVolumes>();
     transport_ = std::make_unique<DeviceTransport>(*passThrough_, *clock_, transportState_);
   }
   probe_ = std::make_unique<TransportProbe>(*transport_);
   scanner_ = std::make_unique<Scanner>(*tree_, *probe_, op_, this->clock(), folder_.path());
   return true;
+}
+
+std::unique_ptr<SectorDevice> Station::openSectorDevice(const std::string& devicePath) {
+  return MakeSectorDevice(*transport_, devicePath);
+}
+
+bool Station::captureImage(Operator* op) {
+  CaptureSetup setup{op ? *op : op_, *volumes_, clock(),
+                     [this](const std::string& path) { return openSectorDevice(path); },
+                     folder_.defaultImagePath(),
+                     [this](const std::string& name) { return folder_.resolve(name); }};
+  return GenImageBnClick(setup, scanner_->ports(), scanner_->slotCount());
 }
 
 Station::StartResult Station::startUp(const std::string& profilePath, const std::string& benchFile, Clock* clock) {

@@ -9,6 +9,7 @@
 #include "config/DataFiles.h"
 #include "config/GlobalParameter.h"
 #include "config/Profile.h"
+#include "diskops/SectorDevice.h"
 #include "discovery/Scanner.h"
 #include "discovery/TransportProbe.h"
 #include "platform/Clock.h"
@@ -18,6 +19,7 @@
 #include "platform/PassThrough.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Removal.h"
+#include "platform/Volumes.h"
 #include "sim/Bench.h"
 #include "transport/DeviceTransport.h"
 #include "transport/TransportState.h"
@@ -61,6 +63,12 @@ class Station {
   Scanner& scanner() { return *scanner_; }
   HotplugSource& hotplug() { return *hotplug_; }
   Removal& removal() { return *removal_; }
+  Volumes& volumes() { return *volumes_; }
+  // The disk operations' view of the drive at a device path.
+  std::unique_ptr<SectorDevice> openSectorDevice(const std::string& devicePath);
+  // The "GenImage" capture of the first configured drive; true when an image
+  // was written. `op` (optional) stands in for the station's operator.
+  bool captureImage(Operator* op = nullptr);
   Clock& clock();
   sim::Bench* bench() { return bench_.get(); }
   LogFileChoice& logFile() { return logFile_; }
@@ -90,6 +98,7 @@ class Station {
   std::unique_ptr<DeviceTree> tree_;
   std::unique_ptr<HotplugSource> hotplug_;
   std::unique_ptr<Removal> removal_;
+  std::unique_ptr<Volumes> volumes_;
   std::unique_ptr<Scanner> scanner_;
 };
 

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Cli.h"
+#include "cli/StationStart.h"
 #include "app/Station.h"
 #include "discovery/SafeRemoval.h"
 
@@ -67,7 +68,8 @@ void printResult(CliState& state, Station& s) {
   }
 }
 
-// The station's start-up up to the first scan; false (exit code set) when it cannot start.
+}  // namespace
+
 std::unique_ptr<Station> startStation(CliState& state) {
   if (!state.enterStation()) {
     state.exitCode = 1;
@@ -85,6 +87,8 @@ std::unique_ptr<Station> startStation(CliState& state) {
       return nullptr;
   }
 }
+
+namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
 

@@ -39,7 +39,8 @@ struct PortContext {
   FixedText<80> driverKey;
   FixedText<80> locationKey;    // the USB device on this port; lower-cased by the binding
   FixedText<260> devicePath;    // what every command to this drive opens
-  char driveLetter = 0;
+  // The drive's volume (its first partition's node), standing for a drive letter.
+  FixedText<260> volume;
   std::int32_t capacityMB = 0;
   std::int32_t formatted = 0;
   std::int32_t resultCode = 0;
