@@ -283,7 +283,7 @@ void PortWorker::diskFormat() {
     for (int i = 0; i < kVolumeTries && !stopped(); ++i) {
       if (!clock_.sleepFor(kVolumeWaitMs, stop_)) break;
       if (auto volume = ops_.findVolume()) {
-        rec_.driveLetter = volume->empty() ? 0 : (*volume)[0];
+        rec_.volume.assign(*volume);
         ok = ops_.formatFat32(*volume, s_.profile.DiskLabel);
         break;
       }
