@@ -258,7 +258,8 @@ TEST_P(SimDownload, FromBlankToBootedFirmwareWithItsIdentityAndCapacity) {
     for (auto b : id) sum = static_cast<std::uint8_t>(sum + b);
     EXPECT_EQ(sum, 0);
     // The bridge keeps its own INQUIRY.
-    EXPECT_EQ(std::string(r->inquiry().begin() + 16, r->inquiry().begin() + 31), "USB-SATA Bridge");
+    Bytes inq = r->inquiry();
+    EXPECT_EQ(std::string(inq.begin() + 16, inq.begin() + 31), "USB-SATA Bridge");
   } else {
     Bytes inq = r->inquiry();
     EXPECT_EQ(std::string(inq.begin() + 8, inq.begin() + 36), "QKTECH  Station Disk    2.00");
