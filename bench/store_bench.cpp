@@ -10,7 +10,7 @@
 namespace {
 
 void PatternPass(benchmark::State& state) {
-  const std::uint32_t sectors = static_cast<std::uint32_t>(state.range(0) / 512 - 1);
+  const std::uint32_t sectors = static_cast<std::uint32_t>(state.range(0) / 512);
   std::uint64_t footprint = 0;
   // Both parities of a 64 KiB block of the pattern: every aligned block is one of them.
   std::vector<std::uint8_t> even(65536), odd(65536), back(65536);

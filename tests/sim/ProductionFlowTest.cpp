@@ -2,6 +2,8 @@
 // loader area to its booted firmware; seeded and persisted drives.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "SimRig.h"
 #include "support/TempDir.h"
 
@@ -386,4 +388,62 @@ TEST(SimPersist, ADamagedStateFileIsALoadError) {
                              dir.path(), {}, cfg, error));
   EXPECT_EQ(Bench::fromConfig(cfg, {}, error), nullptr);
   EXPECT_NE(error.find("[Drive1] Persist"), std::string::npos) << error;
+}
+
+TEST(SimConcurrency, FiftyDrivesPreformatAtOnce) {
+  std::string text = "[Hub1]\nParent=root\nKind=usb3\nPorts=60\n";
+  for (int i = 1; i <= 50; ++i) {
+    text += "[Drive" + std::to_string(i) + "]\nAt=Hub1:" + std::to_string(i) + "\nToken=" +
+            (i % 2 ? "R20X" : "k402") + "\n" + kWbg + (i % 5 == 0 ? "State=ready\n" : "");
+  }
+  BenchConfig cfg;
+  std::string error;
+  ASSERT_TRUE(ParseBenchText(text, "/tmp", {}, cfg, error)) << error;
+  VirtualClock clock;
+  BenchOptions options;
+  options.clock = &clock;
+  auto bench = Bench::fromConfig(std::move(cfg), options, error);
+  ASSERT_TRUE(bench) << error;
+
+  std::vector<int> results(50, -1);
+  std::vector<std::thread> workers;
+  for (int i = 0; i < 50; ++i) {
+    workers.emplace_back([&, i] {
+      const std::string path = Bench::devicePathFor("Drive" + std::to_string(i + 1));
+      const bool bridged = i % 2 == 1;
+      auto send = [&](Block b, DataDirection dir, std::uint8_t* data, std::uint32_t sectors) {
+        auto one = [&](const Bytes& cdb, DataDirection d, std::uint8_t* buf, std::uint32_t len) {
+          PassThroughRequest r;
+          r.cdb = cdb.data();
+          r.cdbLength = cdb.size();
+          r.direction = d;
+          r.buffer = buf;
+          r.length = len;
+          r.timeoutMs = 1000;
+          return Rig::good(bench->passThrough().execute(path, r));
+        };
+        if (!bridged) return one(Bytes(b.begin(), b.end()), dir, data, sectors * 512);
+        b[1] = 0xE5;
+        std::uint8_t sector[512] = {};
+        std::memcpy(sector, b.data(), 12);
+        if (!one(Rig::wrapCdb(true, 1, 0xFF, 2), DataDirection::Out, sector, 512)) return false;
+        return sectors == 0 ||
+               one(Rig::wrapCdb(dir == DataDirection::Out, static_cast<std::uint8_t>(sectors), b[2], 2), dir, data,
+                   sectors * 512);
+      };
+      Bytes img = gdpImage();
+      Bytes status(512);
+      bool ok = send(vendorBlock(0x81), DataDirection::None, nullptr, 0) &&
+                send(vendorBlock(0x87, {3, 0x40, 0, 0, 0}), DataDirection::Out, img.data(), 126) &&
+                send(vendorBlock(0x82), DataDirection::None, nullptr, 0) &&
+                send(vendorBlock(0x03, {0x08}), DataDirection::None, nullptr, 0);
+      for (int poll = 0; ok && poll < 5; ++poll) {
+        ok = send(vendorBlock(0x00), DataDirection::In, status.data(), 1);
+        if (status[bridged ? 1 : 0] != 0xAA) break;
+      }
+      if (ok) results[static_cast<size_t>(i)] = status[bridged ? 1 : 0];
+    });
+  }
+  for (auto& t : workers) t.join();
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(results[static_cast<size_t>(i)], 10) << "Drive" << i + 1;
 }
