@@ -83,10 +83,12 @@ std::vector<Attachment> Bench::attachments() const {
     a.kind = AttachmentKind::Drive;
     a.hub = spec.hub;
     a.port = spec.port;
-    a.vendorId = spec.vendorId;
-    a.productId = spec.productId;
-    a.usbSerial = spec.usbSerial;
-    a.present = drives_.at(toLower(spec.name))->present();
+    const SimDrive& drive = *drives_.at(toLower(spec.name));
+    const auto usb = drive.usbIdentity();
+    a.vendorId = usb.vendorId;
+    a.productId = usb.productId;
+    a.usbSerial = usb.serial;
+    a.present = drive.present();
     a.devicePath = devicePathFor(spec.name);
     out.push_back(std::move(a));
   }

@@ -218,8 +218,9 @@ bool parseDriveKeys(Reader& r, const std::string& sec, const std::string& baseDi
         slot = parseInteger(part.substr(c1 + 1, c2 - c1 - 1));
         block = parseInteger(part.substr(c2 + 1));
       }
-      if (!ch || !slot || !block || *ch < 0 || *ch > 7 || *slot < 0 || *slot > 7 || *block < 0 || *block > 0xFFFF)
-        return r.fail(sec, "FactoryBad", "\"" + part + "\" is not ch:slot:block");
+      if (!ch || !slot || !block || *ch < 0 || *ch >= d.channel || *slot < 0 || *slot >= d.bank || *block < 0 ||
+          *block > 0xFFFF)
+        return r.fail(sec, "FactoryBad", "\"" + part + "\" is not ch:slot:block of this drive's channels and banks");
       b.channel = static_cast<int>(*ch);
       b.slot = static_cast<int>(*slot);
       b.block = static_cast<std::uint32_t>(*block);

@@ -123,6 +123,23 @@ bool SimDrive::loadState(std::string& error) {
   return true;
 }
 
+// USB form of the identity area: IDs at 0x64 and 0x66, the serial string
+// descriptor at 0xF2 (length byte, type, UTF-16LE characters).
+SimDrive::UsbIdentity SimDrive::usbIdentity() const {
+  UsbIdentity id{spec_.vendorId, spec_.productId, spec_.usbSerial};
+  std::lock_guard lock(mutex_);
+  const FirmwareInfo* fw = controller_->firmware();
+  if (!nativeUsb_ || !fw || fw->usbPage.empty()) return id;
+  const std::uint8_t* p = fw->usbPage.data();
+  if (le16(p + 0x64) != 0) id.vendorId = le16(p + 0x64);
+  if (le16(p + 0x66) != 0) id.productId = le16(p + 0x66);
+  std::string serial;
+  const int chars = p[0xF2] >= 2 ? std::min((p[0xF2] - 2) / 2, 20) : 0;
+  for (int i = 0; i < chars; ++i) serial += static_cast<char>(p[0xF4 + 2 * i]);
+  if (!serial.empty()) id.serial = serial;
+  return id;
+}
+
 bool SimDrive::hangStarts(const SimCommand& c) const {
   const std::string& h = spec_.faults.hang;
   if (h.empty()) return false;

@@ -70,6 +70,15 @@ class SimDrive {
   bool bridgeMode = false;       // SET FEATURES DC 4A / 4D
   std::uint32_t flushCount = 0;
 
+  // What the drive's USB descriptors say: the bench values, or once the
+  // firmware runs natively on USB, the IDs and serial string it was given
+  // (each only when the download set it).
+  struct UsbIdentity {
+    std::uint16_t vendorId = 0, productId = 0;
+    std::string serial;
+  };
+  UsbIdentity usbIdentity() const;
+
   // Writes the persisted state now; false when it cannot.
   bool saveState(std::string& error);
 
@@ -85,7 +94,7 @@ class SimDrive {
   std::unique_ptr<Controller> controller_;
   std::vector<std::unique_ptr<SimCommandFamily>> families_;
   std::atomic<bool> present_{true};
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::uint32_t commandCount_ = 0;
   bool hung_ = false;
   std::string loadError_;

@@ -63,7 +63,9 @@ TEST(SimFaults, BusAreaRoundReadsBackAWrongWord) {
       Bytes back = r->in(vendorBlock(0x03, {a, 0xB0, 0x02, 0x10, 0x00}), 64);
       const bool wrong = a == 1 && round == 3;
       EXPECT_EQ(back == area, !wrong) << "area " << int(a) << " round " << round;
-      if (wrong) EXPECT_EQ(head(back, 4, 198), (Bytes{0x11, 0x11, 0xEE, 0xEE}));
+      if (wrong) {
+        EXPECT_EQ(head(back, 4, 198), (Bytes{0x11, 0x11, 0xEE, 0xEE}));
+      }
     }
   }
 }

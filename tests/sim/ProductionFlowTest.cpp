@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "SimRig.h"
+#include "sim/Firmware.h"
 #include "support/TempDir.h"
 
 using namespace qk;
@@ -446,4 +447,50 @@ TEST(SimConcurrency, FiftyDrivesPreformatAtOnce) {
   }
   for (auto& t : workers) t.join();
   for (int i = 0; i < 50; ++i) EXPECT_EQ(results[static_cast<size_t>(i)], 10) << "Drive" << i + 1;
+}
+
+TEST(SimBoot, ABootedNativeDriveShowsItsDownloadedUsbIdentity) {
+  auto r = usbRig(kWbg + "UsbSerial=LOADER01\nVendorId=0x1234\nProductId=0x5678\n");
+  auto seen = [&] { return r->bench->attachments().front(); };
+  EXPECT_EQ(seen().usbSerial, "LOADER01");
+  auto file = firmwareFile('U', 2);
+  file[0][0x64] = 0x34;  // vendor 0x0B34, product 0x2001
+  file[0][0x65] = 0x0B;
+  file[0][0x66] = 0x01;
+  file[0][0x67] = 0x20;
+  const std::string serial = "QK2026";
+  file[0][0xF2] = static_cast<std::uint8_t>(2 * serial.size() + 2);
+  for (size_t i = 0; i < serial.size(); ++i) {
+    file[0][0xF4 + 2 * i] = static_cast<std::uint8_t>(serial[i]);
+    file[0][0xF5 + 2 * i] = 0;
+  }
+  writeLoaderArea(*r, headerPage(1, 2), file);
+  ASSERT_TRUE(boot(*r));
+  EXPECT_EQ(seen().vendorId, 0x0B34);
+  EXPECT_EQ(seen().productId, 0x2001);
+  EXPECT_EQ(seen().usbSerial, "QK2026");
+  ASSERT_TRUE(r->cmd(vendorBlock(0x81)));
+  EXPECT_EQ(seen().usbSerial, "LOADER01");
+}
+
+TEST(SimCapacity, UsableLbaCountOfAFlashParameterRecord) {
+  std::uint8_t record[0x30] = {};
+  auto set = [&](std::uint16_t idWord, std::uint8_t flags, std::uint8_t channels, std::uint8_t banks, unsigned ratio) {
+    record[0] = static_cast<std::uint8_t>(idWord);
+    record[1] = static_cast<std::uint8_t>(idWord >> 8);
+    record[2] = flags;
+    record[3] = channels;
+    record[4] = banks;
+    record[8] = static_cast<std::uint8_t>(ratio);
+    record[0x1A] = static_cast<std::uint8_t>(ratio >> 8);
+    return UsableLbaCount(record);
+  };
+  EXPECT_EQ(set(0x0281, 0, 4, 2, 68), 29323728u);
+  EXPECT_EQ(set(0x0281, 0, 4, 2, 500), 15649200u);
+  // Two-plane halves the pages per block; 256 pages count as 255.
+  EXPECT_EQ(set(0x0289, 0x02, 4, 2, 68), 29323728u);
+  EXPECT_EQ(set(0x0291, 0, 1, 1, 0), 15649200u);  // 256 pages per block
+  // Nothing left to give: no capacity rather than a wrapped-around one.
+  EXPECT_EQ(set(0x0281, 0, 4, 2, 1000), 0u);
+  EXPECT_EQ(set(0x0281, 0, 0, 2, 68), 0u);
 }
