@@ -56,7 +56,6 @@ SimReply ScsiFamily::inquiry(SimDrive& drive, const SimCommand& c) {
   data[1] = 0x80;
   data[2] = 0x06;
   data[3] = 0x02;
-  data[4] = static_cast<std::uint8_t>(total - 5);
   putText(data + 8, "Generic", 8);
   // In loader mode the controller's boot ROM names itself; a bridge names itself.
   putText(data + 16, drive.nativeUsb() ? "FCR USB Loader" : "USB-SATA Bridge", 16);
