@@ -35,6 +35,8 @@ bool Station::openDevices(const std::string& benchFile, Clock* clock) {
     const FlashCatalogue& catalogue = profile_.catalogue;
     options.flashKnown = [&catalogue](const std::string& name) { return catalogue.findUnique(name) >= 0; };
     options.clock = clock;
+    // The drives' chips are the types of the program folder's flash list.
+    ReadWholeFile(folder_.resolve(profile_.settings.ExtFlashFile), options.flashList);
     std::string error;
     bench_ = sim::Bench::load(benchFile, options, error);
     if (!bench_) {
