@@ -63,7 +63,7 @@ bool AtaFamily::accepts(const SimDrive&, const SimCommand& c) const {
 // 255      A5 signature, checksum in the high byte
 void AtaFamily::identifyData(const SimDrive& drive, std::uint8_t* d) {
   std::memset(d, 0, 512);
-  const DriveSpec& s = drive.spec();
+  const DriveSpec& s = drive.cfg();
   const FirmwareInfo* fw = drive.controller().firmware();
   const std::uint32_t sectors = drive.userData().sectors();
   if (fw && !fw->sataPage.empty()) {
@@ -119,9 +119,9 @@ SimReply AtaFamily::execute(SimDrive& drive, const SimCommand& c) {
       e += 12;
       e[0] = 0xC2;  // temperature
       e[1] = 0x22;
-      e[3] = static_cast<std::uint8_t>(100 - std::min(drive.spec().temperature, 100));
+      e[3] = static_cast<std::uint8_t>(100 - std::min(drive.cfg().temperature, 100));
       e[4] = e[3];
-      e[5] = static_cast<std::uint8_t>(drive.spec().temperature);
+      e[5] = static_cast<std::uint8_t>(drive.cfg().temperature);
       sealChecksum(sector);
       return giveSector(c, sector);
     }

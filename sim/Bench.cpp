@@ -37,26 +37,26 @@ std::unique_ptr<Bench> Bench::fromConfig(BenchConfig config, const BenchOptions&
     // Time-outs arrive already scaled by the station; the drive waits them out in real time.
     bench->timeoutClock_ = &bench->realClock_;
   }
-  for (const auto& spec : bench->config_.drives) {
+  for (const auto& cfg : bench->config_.drives) {
     std::unique_ptr<UserData> data;
-    if (spec.storePath.empty()) {
-      data = UserData::inMemory(spec.sectors);
+    if (cfg.storePath.empty()) {
+      data = UserData::inMemory(cfg.sectors);
     } else {
       std::string why;
-      data = UserData::inFile(spec.storePath, spec.sectors, why);
+      data = UserData::inFile(cfg.storePath, cfg.sectors, why);
       if (!data) {
-        error = bench->config_.file + ": [" + spec.name + "] Store: " + why;
+        error = bench->config_.file + ": [" + cfg.name + "] Store: " + why;
         return nullptr;
       }
     }
     FlashType type;
-    FindFlashType(options.flashList.empty() ? SampleFlashList() : options.flashList, spec.flash, type);
-    auto drive = std::make_unique<SimDrive>(spec, std::move(data), type);
+    FindFlashType(options.flashList.empty() ? SampleFlashList() : options.flashList, cfg.flash, type);
+    auto drive = std::make_unique<SimDrive>(cfg, std::move(data), type);
     if (!drive->loadError().empty()) {
-      error = bench->config_.file + ": [" + spec.name + "] Persist: " + drive->loadError();
+      error = bench->config_.file + ": [" + cfg.name + "] Persist: " + drive->loadError();
       return nullptr;
     }
-    bench->drives_[toLower(spec.name)] = std::move(drive);
+    bench->drives_[toLower(cfg.name)] = std::move(drive);
   }
   for (const auto& d : bench->config_.devices) bench->devicePresent_[toLower(d.name)] = d.plugged;
   if (!bench->config_.tracePath.empty()) {
@@ -77,32 +77,32 @@ Bench::~Bench() { stopEvents(); }
 
 std::vector<Attachment> Bench::attachments() const {
   std::vector<Attachment> out;
-  for (const auto& spec : config_.drives) {
+  for (const auto& cfg : config_.drives) {
     Attachment a;
-    a.name = spec.name;
+    a.name = cfg.name;
     a.kind = AttachmentKind::Drive;
-    a.hub = spec.hub;
-    a.port = spec.port;
-    const SimDrive& drive = *drives_.at(toLower(spec.name));
+    a.hub = cfg.hub;
+    a.port = cfg.port;
+    const SimDrive& drive = *drives_.at(toLower(cfg.name));
     const auto usb = drive.usbIdentity();
     a.vendorId = usb.vendorId;
     a.productId = usb.productId;
     a.usbSerial = usb.serial;
     a.present = drive.present();
-    a.devicePath = devicePathFor(spec.name);
+    a.devicePath = devicePathFor(cfg.name);
     out.push_back(std::move(a));
   }
   std::lock_guard lock(mutex_);
-  for (const auto& spec : config_.devices) {
+  for (const auto& cfg : config_.devices) {
     Attachment a;
-    a.name = spec.name;
+    a.name = cfg.name;
     a.kind = AttachmentKind::Device;
-    a.hub = spec.hub;
-    a.port = spec.port;
-    a.vendorId = spec.vendorId;
-    a.productId = spec.productId;
-    a.usbSerial = spec.usbSerial;
-    a.present = devicePresent_.at(toLower(spec.name));
+    a.hub = cfg.hub;
+    a.port = cfg.port;
+    a.vendorId = cfg.vendorId;
+    a.productId = cfg.productId;
+    a.usbSerial = cfg.usbSerial;
+    a.present = devicePresent_.at(toLower(cfg.name));
     out.push_back(std::move(a));
   }
   return out;
@@ -145,8 +145,8 @@ bool Bench::setPresent(const std::string& name, bool present) {
       auto d = devicePresent_.find(toLower(name));
       if (d == devicePresent_.end()) return false;
       event.kind = AttachmentKind::Device;
-      for (const auto& spec : config_.devices) {
-        if (toLower(spec.name) == d->first) event.name = spec.name;
+      for (const auto& cfg : config_.devices) {
+        if (toLower(cfg.name) == d->first) event.name = cfg.name;
       }
       changed = d->second != present;
       d->second = present;
@@ -255,7 +255,7 @@ bool Bench::deviceNumber(const std::string& path, DeviceNumber& out) const {
   if (!d || !d->present()) return false;
   out.blockDevice = true;
   out.major = kBenchMajor;
-  out.minor = static_cast<std::uint32_t>(d->spec().number) * 16;
+  out.minor = static_cast<std::uint32_t>(d->cfg().number) * 16;
   return true;
 }
 

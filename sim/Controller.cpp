@@ -51,9 +51,9 @@ SimReply flashFailure(FlashResult r, bool erase) {
 
 }  // namespace
 
-Controller::Controller(const DriveSpec& spec, const FlashType& type, FlashArray& flash, UserData& data,
+Controller::Controller(const DriveSpec& cfg, const FlashType& type, FlashArray& flash, UserData& data,
                        bool nativeUsb)
-    : spec_(spec), type_(type), flash_(flash), data_(data), nativeUsb_(nativeUsb) {
+    : spec_(cfg), type_(type), flash_(flash), data_(data), nativeUsb_(nativeUsb) {
   clearRecord();
 }
 

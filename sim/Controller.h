@@ -22,7 +22,7 @@ class Controller {
  public:
   enum class Mode { Loader, Gdp, Test, Firmware };
 
-  Controller(const DriveSpec& spec, const FlashType& type, FlashArray& flash, UserData& data, bool nativeUsb);
+  Controller(const DriveSpec& cfg, const FlashType& type, FlashArray& flash, UserData& data, bool nativeUsb);
 
   Mode mode() const { return mode_; }
   // Power-on: RAM, registers and programs gone; boots when the loader area is valid.

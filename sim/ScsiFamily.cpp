@@ -50,7 +50,7 @@ SimReply ScsiFamily::execute(SimDrive& drive, const SimCommand& c) {
 SimReply ScsiFamily::inquiry(SimDrive& drive, const SimCommand& c) {
   if (c.direction != DataDirection::In || c.cdbLength < 6) return SimReply::invalidField();
   std::uint8_t data[40] = {};
-  const std::string& token = drive.spec().token;
+  const std::string& token = drive.cfg().token;
   const size_t total = token.size() == 4 ? 40 : 36;
   data[0] = 0x00;
   data[1] = 0x80;
@@ -99,7 +99,7 @@ SimReply ScsiFamily::readWrite(SimDrive& drive, const SimCommand& c, bool write)
 
   // Sectors before the first faulty one are transferred; a medium fault then
   // ends the command with CHECK CONDITION, a short-read fault with GOOD status.
-  const auto& faults = drive.spec().faults;
+  const auto& faults = drive.cfg().faults;
   std::uint32_t firstMedium = count, firstShort = count;
   for (const auto& r : write ? faults.writeError : faults.readError) {
     if (r.overlaps(lba, count)) firstMedium = std::min(firstMedium, std::max(r.first, lba) - lba);

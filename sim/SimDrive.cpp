@@ -28,10 +28,10 @@ FlashType sampleType(const std::string& name) {
   return t;
 }
 
-FlashShape shapeOf(const DriveSpec& spec, const FlashType& t) {
+FlashShape shapeOf(const DriveSpec& cfg, const FlashType& t) {
   FlashShape s;
-  s.channels = spec.channel;
-  s.slots = spec.bank;
+  s.channels = cfg.channel;
+  s.slots = cfg.bank;
   s.blocks = t.blocksPerCe();
   s.pagesPerBlock = t.pagesPerBlock();
   s.pageBytes = t.pageBytes();
@@ -41,11 +41,11 @@ FlashShape shapeOf(const DriveSpec& spec, const FlashType& t) {
 constexpr char kStateMagic[] = "QKSIMDRIVE1\n";
 }  // namespace
 
-SimDrive::SimDrive(DriveSpec spec, std::unique_ptr<UserData> data)
-    : SimDrive(spec, std::move(data), sampleType(spec.flash)) {}
+SimDrive::SimDrive(DriveSpec cfg, std::unique_ptr<UserData> data)
+    : SimDrive(cfg, std::move(data), sampleType(cfg.flash)) {}
 
-SimDrive::SimDrive(DriveSpec spec, std::unique_ptr<UserData> data, FlashType type)
-    : spec_(std::move(spec)), type_(std::move(type)), nativeUsb_(isNativeToken(spec_.token)), data_(std::move(data)) {
+SimDrive::SimDrive(DriveSpec cfg, std::unique_ptr<UserData> data, FlashType type)
+    : spec_(std::move(cfg)), type_(std::move(type)), nativeUsb_(isNativeToken(spec_.token)), data_(std::move(data)) {
   present_.store(spec_.plugged);
   flash_ = std::make_unique<FlashArray>(shapeOf(spec_, type_));
   for (const auto& b : spec_.factoryBad) flash_->markBad(b.channel, b.slot, b.block);

@@ -35,14 +35,14 @@ class SimDrive {
   // Seeds the flash from the persisted state (Persist=) when there is one,
   // else from State=, and powers on. A persisted file that cannot be read is
   // reported by loadError().
-  SimDrive(DriveSpec spec, std::unique_ptr<UserData> data, FlashType type);
+  SimDrive(DriveSpec cfg, std::unique_ptr<UserData> data, FlashType type);
   // With the flash type of the sample flash list.
-  SimDrive(DriveSpec spec, std::unique_ptr<UserData> data);
+  SimDrive(DriveSpec cfg, std::unique_ptr<UserData> data);
   ~SimDrive();
   SimDrive(const SimDrive&) = delete;
   SimDrive& operator=(const SimDrive&) = delete;
 
-  const DriveSpec& spec() const { return spec_; }
+  const DriveSpec& cfg() const { return spec_; }
   const std::string& name() const { return spec_.name; }
   const std::string& loadError() const { return loadError_; }
   // Answers native USB (the controller itself) or through a USB-to-SATA bridge.
