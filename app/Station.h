@@ -2,11 +2,17 @@
 // The station as the front ends see it: the profile, the data files, the
 // devices (real or bench), the scan and the start-up sequence. The GUI and the
 // CLI hold one Station and talk to nothing else.
+#include <array>
 #include <memory>
+#include <optional>
+#include <stop_token>
+#include <vector>
 #include <string>
 
 #include "app/LogFileChoice.h"
 #include "config/DataFiles.h"
+#include "config/FlashAutoDetect.h"
+#include "config/FlashInfo.h"
 #include "config/GlobalParameter.h"
 #include "config/Profile.h"
 #include "discovery/Scanner.h"
@@ -18,6 +24,7 @@
 #include "platform/PassThrough.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Removal.h"
+#include "protocol/ControllerContext.h"
 #include "sim/Bench.h"
 #include "transport/DeviceTransport.h"
 #include "transport/TransportState.h"
@@ -43,6 +50,30 @@ class Station {
   // benchFile is set, else the real ones), first scan with the slot limit, the
   // day's log file. profilePath empty: QKMassProd.ini in the program folder.
   StartResult startUp(const std::string& profilePath, const std::string& benchFile, Clock* clock = nullptr);
+  // The part of the start-up that needs no devices: data files and profile.
+  StartResult loadSettings(const std::string& profilePath);
+
+  // The firmware texts the parameter block depends on, from the last file check.
+  FirmwareTexts firmwareTexts() const { return {files_.familyText, files_.sataVersion}; }
+  // Rebuilds the parameter block from the profile and the selected flash type.
+  FlashInfo flashInfoChange();
+
+  // A port's controller context, made ready for commands to the drive bound
+  // to that slot: its device path, a copy of the parameter block, the RAM
+  // program files. Its loader state and buffers stay the port's own.
+  ControllerContext& controller(int slot);
+
+  struct AutoDetectResult {
+    enum class Outcome { NoDevice, NotFound, Found } outcome = Outcome::NoDevice;
+    int slot = -1;
+    bool readOk = false;
+    FlashIdReading reading;
+    std::vector<FlashMatch> matches;
+    std::optional<std::size_t> chosen;  // the operator's pick among the matches
+  };
+  // Reads the flash IDs of the first connected drive and takes the matching
+  // flash types into the profile (and into QKMassProd.ini of the program folder).
+  AutoDetectResult flashAutoDetect(std::stop_token stop = {});
 
   // Data-file check and firmware selection as the pages stand now.
   void checkFirmwareFiles();
@@ -87,6 +118,7 @@ class Station {
   std::unique_ptr<HotplugSource> hotplug_;
   std::unique_ptr<Removal> removal_;
   std::unique_ptr<Scanner> scanner_;
+  std::array<std::unique_ptr<ControllerContext>, SlotLimit> controllers_;
 };
 
 }  // namespace qk
