@@ -12,8 +12,7 @@ constexpr std::uint8_t kSetFeatures = 0xEF;
 constexpr std::uint8_t kSmart = 0xB0;
 constexpr std::uint8_t kFlushCache = 0xE7;
 
-// ATA ABORT as a SAT layer reports it.
-SimReply ataAbort() { return SimReply::checkCondition(0x0B, 0x00, 0x00); }
+SimReply ataAbort() { return SimReply::ataAbort(); }
 
 void putWord(std::uint8_t* d, int word, std::uint16_t v) {
   d[word * 2] = static_cast<std::uint8_t>(v);
@@ -65,19 +64,27 @@ bool AtaFamily::accepts(const SimDrive&, const SimCommand& c) const {
 void AtaFamily::identifyData(const SimDrive& drive, std::uint8_t* d) {
   std::memset(d, 0, 512);
   const DriveSpec& s = drive.spec();
-  putWord(d, 0, 0x0040);
-  putAtaText(d, 10, 10, s.usbSerial.empty() ? s.name : s.usbSerial);
-  putAtaText(d, 23, 4, "LDR 1.00");
-  // Blank drives run the boot ROM, which reports itself as the loader device.
-  putAtaText(d, 27, 20, "Generic FCR SATA Loader Loader Device");
-  putWord(d, 49, 0x0200);
-  const std::uint32_t sectors = s.sectors;
+  const FirmwareInfo* fw = drive.controller().firmware();
+  const std::uint32_t sectors = drive.userData().sectors();
+  if (fw && !fw->sataPage.empty()) {
+    // The running firmware answers with the IDENTIFY data the download patched in.
+    std::memcpy(d, fw->sataPage.data() + 0x4C, 512);
+  } else {
+    putWord(d, 0, 0x0040);
+    putAtaText(d, 10, 10, s.usbSerial.empty() ? s.name : s.usbSerial);
+    putAtaText(d, 23, 4, fw ? "FW 1.00" : "LDR 1.00");
+    // Blank drives run the boot ROM, which reports itself as the loader device.
+    putAtaText(d, 27, 20, fw ? "FCR SATA SSD" : "Generic FCR SATA Loader Loader Device");
+    putWord(d, 49, 0x0200);
+    putWord(d, 83, 0x0400);
+  }
   const std::uint32_t lba28 = std::min<std::uint32_t>(sectors, 0x0FFFFFFF);
   putWord(d, 60, static_cast<std::uint16_t>(lba28));
   putWord(d, 61, static_cast<std::uint16_t>(lba28 >> 16));
-  putWord(d, 83, 0x0400);
   putWord(d, 100, static_cast<std::uint16_t>(sectors));
   putWord(d, 101, static_cast<std::uint16_t>(sectors >> 16));
+  putWord(d, 102, 0);
+  putWord(d, 103, 0);
   d[510] = 0xA5;
   sealChecksum(d);
 }

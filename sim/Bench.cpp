@@ -4,6 +4,7 @@
 
 #include "config/IniFile.h"
 #include "platform/DebugOutput.h"
+#include "sim/SampleData.h"
 #include "sim/Trace.h"
 
 namespace qk::sim {
@@ -48,7 +49,14 @@ std::unique_ptr<Bench> Bench::fromConfig(BenchConfig config, const BenchOptions&
         return nullptr;
       }
     }
-    bench->drives_[toLower(spec.name)] = std::make_unique<SimDrive>(spec, std::move(data));
+    FlashType type;
+    FindFlashType(options.flashList.empty() ? SampleFlashList() : options.flashList, spec.flash, type);
+    auto drive = std::make_unique<SimDrive>(spec, std::move(data), type);
+    if (!drive->loadError().empty()) {
+      error = bench->config_.file + ": [" + spec.name + "] Persist: " + drive->loadError();
+      return nullptr;
+    }
+    bench->drives_[toLower(spec.name)] = std::move(drive);
   }
   for (const auto& d : bench->config_.devices) bench->devicePresent_[toLower(d.name)] = d.plugged;
   if (!bench->config_.tracePath.empty()) {
@@ -128,6 +136,9 @@ bool Bench::setPresent(const std::string& name, bool present) {
       event.kind = AttachmentKind::Drive;
       changed = it->second->present() != present;
       it->second->setPresent(present);
+      // Unplugging cuts the power; plugging in boots the drive afresh.
+      if (changed && present) it->second->powerOn();
+      if (changed && !present) it->second->powerOff();
     } else {
       auto d = devicePresent_.find(toLower(name));
       if (d == devicePresent_.end()) return false;

@@ -44,6 +44,8 @@ struct BenchEvent {
 struct BenchOptions {
   // Checks Flash= names against the flash list; unset: not checked.
   std::function<bool(const std::string&)> flashKnown;
+  // The flash list (INI text) the drives take their chips from; empty: the sample list.
+  std::string flashList;
   // A clock to use instead of the bench's own (tests pass a VirtualClock);
   // it then also times the drives' unanswered commands.
   Clock* clock = nullptr;

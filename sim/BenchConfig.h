@@ -21,7 +21,12 @@ struct HubSpec {
   int ports = 0;
 };
 
-enum class DriveState { Blank };
+enum class DriveState { Blank, Formatted, Ready };
+
+struct FactoryBadBlock {
+  int channel = 0, slot = 0;
+  std::uint32_t block = 0;
+};
 
 struct DriveSpec {
   std::string name;        // section name as written, e.g. "Drive1"
@@ -36,6 +41,8 @@ struct DriveSpec {
   std::uint16_t vendorId = 0x1234, productId = 0x5678;
   std::uint32_t sectors = 250069680;  // user capacity
   std::string storePath;   // empty: memory; else absolute path of a sparse file
+  std::string persistPath; // empty: nothing survives the bench; else absolute path
+  std::vector<FactoryBadBlock> factoryBad;
   bool plugged = true;     // present when the bench starts
   DriveFaults faults;
 };

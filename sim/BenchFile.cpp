@@ -163,7 +163,7 @@ bool checkLines(const std::string& text, const std::string& label, std::vector<S
 bool parseDriveKeys(Reader& r, const std::string& sec, const std::string& baseDir,
                     const BenchParseOptions& options, DriveSpec& d, const IniFile& ini) {
   if (!r.onlyKnownKeys(sec, {"At", "Token", "Flash", "Channel", "Bank", "State", "Temperature", "UsbSerial",
-                             "VendorId", "ProductId", "Sectors", "Store", "Plugged"},
+                             "VendorId", "ProductId", "Sectors", "Store", "Plugged", "Persist", "FactoryBad"},
                        true)) {
     return false;
   }
@@ -186,7 +186,11 @@ bool parseDriveKeys(Reader& r, const std::string& sec, const std::string& baseDi
   if (!r.integer(sec, "Bank", 1, 8, n, false)) return false;
   d.bank = static_cast<int>(n);
   if (auto s = r.value(sec, "State")) {
-    if (toLower(*s) != "blank") return r.fail(sec, "State", "\"" + *s + "\" is not a known state (blank)");
+    std::string state = toLower(*s);
+    if (state == "blank") d.state = DriveState::Blank;
+    else if (state == "formatted") d.state = DriveState::Formatted;
+    else if (state == "ready") d.state = DriveState::Ready;
+    else return r.fail(sec, "State", "\"" + *s + "\" is not a known state (blank, formatted, ready)");
   }
   n = d.temperature;
   if (!r.integer(sec, "Temperature", 0, 255, n, false)) return false;
@@ -202,6 +206,26 @@ bool parseDriveKeys(Reader& r, const std::string& sec, const std::string& baseDi
   if (!r.integer(sec, "Sectors", 1, 0xFFFFFFFFLL, n, false)) return false;
   d.sectors = static_cast<std::uint32_t>(n);
   if (auto s = r.value(sec, "Store"); s && !s->empty()) d.storePath = (*s)[0] == '/' ? *s : baseDir + *s;
+  if (auto s = r.value(sec, "Persist"); s && !s->empty()) d.persistPath = (*s)[0] == '/' ? *s : baseDir + *s;
+  if (auto s = r.value(sec, "FactoryBad")) {
+    for (const auto& part : splitList(*s)) {
+      FactoryBadBlock b;
+      auto c1 = part.find(':');
+      auto c2 = c1 == std::string::npos ? c1 : part.find(':', c1 + 1);
+      std::optional<std::int64_t> ch, slot, block;
+      if (c2 != std::string::npos) {
+        ch = parseInteger(part.substr(0, c1));
+        slot = parseInteger(part.substr(c1 + 1, c2 - c1 - 1));
+        block = parseInteger(part.substr(c2 + 1));
+      }
+      if (!ch || !slot || !block || *ch < 0 || *ch > 7 || *slot < 0 || *slot > 7 || *block < 0 || *block > 0xFFFF)
+        return r.fail(sec, "FactoryBad", "\"" + part + "\" is not ch:slot:block");
+      b.channel = static_cast<int>(*ch);
+      b.slot = static_cast<int>(*slot);
+      b.block = static_cast<std::uint32_t>(*block);
+      d.factoryBad.push_back(b);
+    }
+  }
   n = 1;
   if (!r.integer(sec, "Plugged", 0, 1, n, false)) return false;
   d.plugged = n == 1;

@@ -62,6 +62,29 @@ bool parseRanges(const std::string& value, std::vector<LbaRange>& out, std::stri
   return true;
 }
 
+// "a:b:c" -> numbers (decimal or 0x hex), each within [0, max].
+bool numbers(const std::string& text, size_t count, std::int64_t max, std::vector<std::int64_t>& out,
+             size_t optional = 0) {
+  out.clear();
+  size_t start = 0;
+  while (true) {
+    auto colon = text.find(':', start);
+    auto v = parseInteger(text.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+    if (!v || *v < 0 || *v > max) return false;
+    out.push_back(*v);
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  return out.size() >= count - optional && out.size() <= count;
+}
+
+bool oneOf(const std::string& v, std::initializer_list<const char*> names) {
+  for (const char* n : names) {
+    if (v == n) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool DriveFaults::set(const std::string& key, const std::string& value, std::string& error) {
@@ -88,6 +111,126 @@ bool DriveFaults::set(const std::string& key, const std::string& value, std::str
       return false;
     }
     pullAtCommand = static_cast<std::uint32_t>(*n);
+    return true;
+  }
+  std::vector<std::int64_t> n;
+  if (k == "faultflashid") {
+    for (const auto& part : splitList(value)) {
+      FlashId f;
+      std::vector<std::string> words;
+      size_t at = 0;
+      while (at < part.size()) {
+        auto sp = part.find_first_of(" \t", at);
+        std::string w = part.substr(at, sp == std::string::npos ? std::string::npos : sp - at);
+        if (!w.empty()) words.push_back(w);
+        if (sp == std::string::npos) break;
+        at = sp + 1;
+      }
+      bool ok = words.size() == 6 && numbers(words[0], 2, 7, n);
+      for (size_t i = 1; ok && i < 6; ++i) {
+        auto b = parseHex(words[i]);
+        ok = b && *b >= 0 && *b <= 0xFF;
+        if (ok) f.id[i - 1] = static_cast<std::uint8_t>(*b);
+      }
+      if (!ok) return error = "expected ch:slot and five hex ID bytes, e.g. 0:1 EC D7 94 7A 54", false;
+      f.channel = static_cast<int>(n[0]);
+      f.slot = static_cast<int>(n[1]);
+      flashId.push_back(f);
+    }
+    return true;
+  }
+  if (k == "faultdetect") {
+    if (!numbers(value, 2, 255, n)) return error = "expected channels:slots", false;
+    detect = std::array<int, 2>{static_cast<int>(n[0]), static_cast<int>(n[1])};
+    return true;
+  }
+  if (k == "faultbus") {
+    for (const auto& part : splitList(value)) {
+      if (!numbers(part, 2, 0xFFFF, n)) return error = "expected area:round", false;
+      bus.push_back({static_cast<int>(n[0]), static_cast<int>(n[1])});
+    }
+    return true;
+  }
+  if (k == "faultdram") {
+    std::string v = toLower(trimText(value));
+    if (v == "register") {
+      dramRegister = true;
+      return true;
+    }
+    if (v.rfind("status:", 0) == 0) {
+      auto s = parseInteger(v.substr(7));
+      if (s && *s >= 0 && *s <= 255) {
+        dramStatus = static_cast<int>(*s);
+        return true;
+      }
+    }
+    return error = "expected register or status:N", false;
+  }
+  if (k == "faultinterface") {
+    for (const auto& part : splitList(value)) {
+      if (!numbers(part, 3, 254, n)) return error = "expected kind:channel:bank entries", false;
+      interfaceFail.push_back({static_cast<std::uint8_t>(n[0]), static_cast<std::uint8_t>(n[1]),
+                               static_cast<std::uint8_t>(n[2])});
+    }
+    return true;
+  }
+  if (k == "faultpreformat") {
+    for (const auto& part : splitList(value)) {
+      if (!numbers(part, 5, 0xFFFF, n) || n[0] > 255 || n[1] > 255 || n[2] > 255 || n[3] > 255)
+        return error = "expected kind:channel:bank:die:value entries", false;
+      preformat.push_back({static_cast<std::uint16_t>(n[0]), static_cast<std::uint16_t>(n[1]),
+                           static_cast<std::uint16_t>(n[2]), static_cast<std::uint16_t>(n[3]),
+                           static_cast<std::uint16_t>(n[4])});
+    }
+    if (preformat.size() > 100) return error = "at most 100 entries", false;
+    return true;
+  }
+  if (k == "faultsystemblocks") {
+    std::vector<std::uint16_t> list;
+    for (const auto& part : splitList(value)) {
+      auto v = parseInteger(part);
+      if (!v || *v < 0 || *v > 0xFFFF) return error = "expected up to four block numbers", false;
+      list.push_back(static_cast<std::uint16_t>(*v));
+    }
+    if (list.empty() || list.size() > 4) return error = "expected up to four block numbers", false;
+    systemBlocks = list;
+    return true;
+  }
+  if (k == "faultlaterbad") {
+    for (const auto& part : splitList(value)) {
+      if (!numbers(part, 6, 0xFFFF, n, 3) || n[0] > 255) return error = "expected kind:block:bits entries", false;
+      LaterBad e;
+      e.kind = static_cast<std::uint8_t>(n[0]);
+      e.block = static_cast<std::uint16_t>(n[1]);
+      for (size_t i = 2; i < n.size(); ++i) {
+        if (n[i] > 255) return error = "channel bits are one byte", false;
+        e.channelBits[i - 2] = static_cast<std::uint8_t>(n[i]);
+      }
+      laterBad.push_back(e);
+    }
+    return true;
+  }
+  if (k == "faultbusy") {
+    for (const auto& part : splitList(value)) {
+      std::string v = toLower(part);
+      if (!oneOf(v, {"erase", "preformat", "finish", "dram"}))
+        return error = "\"" + part + "\" is not erase, preformat, finish or dram", false;
+      busy.insert(v);
+    }
+    return true;
+  }
+  if (k == "faulthang") {
+    std::string v = toLower(trimText(value));
+    if (!oneOf(v, {"inquiry", "identify", "download", "rw", "format"}))
+      return error = "\"" + value + "\" is not inquiry, identify, download, rw or format", false;
+    hang = v;
+    return true;
+  }
+  if (k == "faultcorrupt") {
+    for (const auto& part : splitList(value)) {
+      if (!numbers(part, 2, 0xFFFFFFFFLL, n)) return error = "expected lba:word entries", false;
+      corrupt.push_back({static_cast<std::uint32_t>(n[0]), static_cast<std::uint32_t>(n[1])});
+    }
     return true;
   }
   error = "unknown fault";

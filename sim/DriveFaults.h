@@ -1,6 +1,9 @@
 #pragma once
 // Faults a simulated drive can be given from its bench section (FaultXxx keys).
+#include <array>
 #include <cstdint>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,32 @@ struct DriveFaults {
   std::vector<LbaRange> writeError;        // FaultWriteError: WRITE(10) ends with CHECK CONDITION
   std::vector<std::uint32_t> shortRead;    // FaultShortRead: READ(10) stops before this LBA, GOOD status
   std::uint32_t pullAtCommand = 0;         // FaultPullAt: pulled during its Nth command (1-based); 0 never
+
+  // Faults of the controller and its programs.
+  struct FlashId {
+    int channel = 0, slot = 0;
+    std::array<std::uint8_t, 5> id{};
+  };
+  struct LaterBad {
+    std::uint8_t kind = 0;
+    std::uint16_t block = 0;
+    std::array<std::uint8_t, 4> channelBits{};
+  };
+  struct Corrupt {
+    std::uint32_t lba = 0, word = 0;
+  };
+  std::vector<FlashId> flashId;                           // FaultFlashId
+  std::optional<std::array<int, 2>> detect;               // FaultDetect: channels, slots
+  std::vector<std::array<int, 2>> bus;                    // FaultBus: area, round
+  bool dramRegister = false;                              // FaultDram=register
+  int dramStatus = -1;                                    // FaultDram=status:N
+  std::vector<std::array<std::uint8_t, 3>> interfaceFail; // FaultInterface: kind, channel, bank
+  std::vector<std::array<std::uint16_t, 5>> preformat;    // FaultPreformat: kind, channel, bank, die, value
+  std::optional<std::vector<std::uint16_t>> systemBlocks; // FaultSystemBlocks
+  std::vector<LaterBad> laterBad;                         // FaultLaterBad
+  std::set<std::string> busy;                             // FaultBusy: erase, preformat, finish, dram
+  std::string hang;                                       // FaultHang: inquiry, identify, download, rw, format
+  std::vector<Corrupt> corrupt;                           // FaultCorrupt
 
   // Parses one FaultXxx key; false with `error` set for an unknown key or bad value.
   bool set(const std::string& key, const std::string& value, std::string& error);

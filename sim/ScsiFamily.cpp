@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "sim/StreamIo.h"
+
 namespace qk::sim {
 
 namespace {
@@ -11,11 +13,6 @@ constexpr std::uint8_t kInquiry = 0x12;
 constexpr std::uint8_t kReadCapacity10 = 0x25;
 constexpr std::uint8_t kRead10 = 0x28;
 constexpr std::uint8_t kWrite10 = 0x2A;
-
-std::uint32_t be32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
-}
 
 void putText(std::uint8_t* at, const char* text, size_t width) {
   size_t n = std::min(std::strlen(text), width);
@@ -64,6 +61,12 @@ SimReply ScsiFamily::inquiry(SimDrive& drive, const SimCommand& c) {
   // In loader mode the controller's boot ROM names itself; a bridge names itself.
   putText(data + 16, drive.nativeUsb() ? "FCR USB Loader" : "USB-SATA Bridge", 16);
   putText(data + 32, "1.00", 4);
+  if (const FirmwareInfo* fw = drive.controller().firmware(); fw && drive.nativeUsb()) {
+    // The running firmware answers with the INQUIRY data the download patched in.
+    if (!fw->usbPage.empty()) std::memcpy(data, fw->usbPage.data() + 0x6E, 36);
+    else putText(data + 16, "FCR USB Disk", 16);
+  }
+  data[4] = static_cast<std::uint8_t>(total - 5);
   if (total == 40) std::memcpy(data + 36, token.data(), 4);
   std::uint32_t alloc = static_cast<std::uint32_t>(c.cdb[3]) << 8 | c.cdb[4];
   std::uint32_t n = std::min<std::uint32_t>({static_cast<std::uint32_t>(total), alloc, c.length});
@@ -111,6 +114,18 @@ SimReply ScsiFamily::readWrite(SimDrive& drive, const SimCommand& c, bool write)
   const bool ok = write ? data.write(lba, good, c.data) : data.read(lba, good, c.data);
   const std::uint32_t moved = good * UserData::kSectorSize;
   if (!ok) return SimReply::checkCondition(0x03, write ? 0x0C : 0x11, 0x00, 0);
+  if (!write) {
+    // Flipped words: counted from the first byte of their LBA.
+    const std::uint64_t from = static_cast<std::uint64_t>(lba) * UserData::kSectorSize;
+    const std::uint64_t to = from + moved;
+    for (const auto& f : faults.corrupt) {
+      const std::uint64_t at = static_cast<std::uint64_t>(f.lba) * UserData::kSectorSize + 2ull * f.word;
+      if (at >= from && at + 2 <= to) {
+        c.data[at - from] ^= 0xFF;
+        c.data[at - from + 1] ^= 0xFF;
+      }
+    }
+  }
   if (firstMedium < count && firstMedium <= firstShort) {
     return SimReply::checkCondition(0x03, write ? 0x0C : 0x11, 0x00, moved);
   }

@@ -1,7 +1,8 @@
 #pragma once
 // A simulated drive. It sees only command blocks and data, as a real drive
-// does, and answers them through one dispatcher per command family; the
-// controller's vendor commands join later as further families.
+// does, and answers them through one dispatcher per command family: standard
+// SCSI, standard ATA behind a bridge, and the controller's vendor commands
+// raw or wrapped.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -11,38 +12,13 @@
 
 #include "platform/PassThrough.h"
 #include "sim/BenchConfig.h"
+#include "sim/Controller.h"
+#include "sim/FlashArray.h"
+#include "sim/FlashType.h"
+#include "sim/SimReply.h"
 #include "sim/UserData.h"
 
 namespace qk::sim {
-
-struct SimCommand {
-  const std::uint8_t* cdb = nullptr;
-  std::size_t cdbLength = 0;
-  DataDirection direction = DataDirection::None;
-  std::uint8_t* data = nullptr;
-  std::uint32_t length = 0;
-};
-
-struct SimReply {
-  enum class Outcome {
-    Completed,  // the device answered with `status`
-    Dropped,    // the link lost the command: a transport error at once
-    NoAnswer,   // nothing comes back; the host gives up at its time-out
-    Pulled,     // the cable was pulled during the command
-  };
-  Outcome outcome = Outcome::Completed;
-  std::uint8_t status = kScsiStatusGood;
-  std::uint32_t transferred = 0;
-  std::uint8_t senseKey = 0, asc = 0, ascq = 0;
-
-  static SimReply good(std::uint32_t transferred) { return {Outcome::Completed, kScsiStatusGood, transferred}; }
-  static SimReply checkCondition(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq,
-                                 std::uint32_t transferred = 0) {
-    return {Outcome::Completed, kScsiStatusCheckCondition, transferred, key, asc, ascq};
-  }
-  static SimReply invalidOpcode() { return checkCondition(0x05, 0x20, 0x00); }
-  static SimReply invalidField() { return checkCondition(0x05, 0x24, 0x00); }
-};
 
 class SimDrive;
 
@@ -56,17 +32,29 @@ class SimCommandFamily {
 
 class SimDrive {
  public:
+  // Seeds the flash from the persisted state (Persist=) when there is one,
+  // else from State=, and powers on. A persisted file that cannot be read is
+  // reported by loadError().
+  SimDrive(DriveSpec spec, std::unique_ptr<UserData> data, FlashType type);
+  // With the flash type of the sample flash list.
   SimDrive(DriveSpec spec, std::unique_ptr<UserData> data);
+  ~SimDrive();
   SimDrive(const SimDrive&) = delete;
   SimDrive& operator=(const SimDrive&) = delete;
 
   const DriveSpec& spec() const { return spec_; }
   const std::string& name() const { return spec_.name; }
+  const std::string& loadError() const { return loadError_; }
   // Answers native USB (the controller itself) or through a USB-to-SATA bridge.
   bool nativeUsb() const { return nativeUsb_; }
+  const FlashType& flashType() const { return type_; }
 
   bool present() const { return present_.load(); }
   void setPresent(bool on) { present_.store(on); }
+  // Power goes off (unplug, bench end): the persisted state is written.
+  void powerOff();
+  // Power comes back (plug): a hang ends, the controller boots from flash.
+  void powerOn();
 
   // Runs one command under the drive's lock. Faults of the drive apply here.
   SimReply execute(const SimCommand& command);
@@ -75,17 +63,32 @@ class SimDrive {
 
   // State the families share; touched only under the drive's lock.
   UserData& userData() { return *data_; }
+  const UserData& userData() const { return *data_; }
+  Controller& controller() { return *controller_; }
+  const Controller& controller() const { return *controller_; }
+  FlashArray& flash() { return *flash_; }
   bool bridgeMode = false;       // SET FEATURES DC 4A / 4D
   std::uint32_t flushCount = 0;
 
+  // Writes the persisted state now; false when it cannot.
+  bool saveState(std::string& error);
+
  private:
+  bool loadState(std::string& error);
+  bool hangStarts(const SimCommand& command) const;
+
   DriveSpec spec_;
+  FlashType type_;
   bool nativeUsb_;
   std::unique_ptr<UserData> data_;
+  std::unique_ptr<FlashArray> flash_;
+  std::unique_ptr<Controller> controller_;
   std::vector<std::unique_ptr<SimCommandFamily>> families_;
   std::atomic<bool> present_{true};
   std::mutex mutex_;
   std::uint32_t commandCount_ = 0;
+  bool hung_ = false;
+  std::string loadError_;
 };
 
 }  // namespace qk::sim

@@ -6,46 +6,199 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <istream>
+#include <map>
+#include <ostream>
 #include <unordered_map>
 #include <vector>
 
+#include "sim/StreamIo.h"
+
 namespace qk::sim {
+
+void FillTestPattern(std::uint64_t lba, std::uint32_t sectors, std::uint8_t* out) {
+  std::uint32_t word = static_cast<std::uint32_t>(lba * 256);
+  const std::uint64_t words = static_cast<std::uint64_t>(sectors) * 256;
+  for (std::uint64_t i = 0; i < words; ++i, ++word) {
+    out[2 * i] = static_cast<std::uint8_t>(word);
+    out[2 * i + 1] = static_cast<std::uint8_t>(word >> 8);
+  }
+}
 
 namespace {
 
-// Chunks of 64 KiB appear on first write, so a large drive costs nothing until used.
-class MemoryData : public UserData {
+constexpr std::uint32_t kChunkSectors = 128;
+constexpr std::uint32_t kChunkBytes = kChunkSectors * UserData::kSectorSize;
+
+enum class Kind : std::uint8_t { Zero, Ones, Pattern, Raw };
+
+// Chunks of one kind in runs: a pattern pass over a whole drive is one run.
+// Gaps between runs are zero; raw chunks keep their bytes aside.
+class ChunkStore : public UserData {
  public:
-  explicit MemoryData(std::uint32_t sectors) : UserData(sectors) {}
+  explicit ChunkStore(std::uint32_t sectors) : UserData(sectors) {
+    // Both chunk parities of the pattern: a chunk starts at a multiple of 32768 words.
+    FillTestPattern(0, kChunkSectors, even_);
+    FillTestPattern(kChunkSectors, kChunkSectors, odd_);
+  }
 
   bool read(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) override {
-    for (std::uint32_t i = 0; i < count; ++i) {
-      std::uint64_t s = static_cast<std::uint64_t>(lba) + i;
-      auto it = chunks_.find(s / kChunkSectors);
-      std::uint8_t* dst = out + static_cast<size_t>(i) * kSectorSize;
-      if (it == chunks_.end()) {
-        std::memset(dst, 0, kSectorSize);
-      } else {
-        std::memcpy(dst, it->second.data() + (s % kChunkSectors) * kSectorSize, kSectorSize);
-      }
-    }
+    forEachPiece(lba, count, [&](std::uint64_t chunk, std::uint32_t offset, std::uint32_t bytes) {
+      materialize(chunk, offset, bytes, out);
+      out += bytes;
+    });
     return true;
   }
 
   bool write(std::uint32_t lba, std::uint32_t count, const std::uint8_t* in) override {
-    for (std::uint32_t i = 0; i < count; ++i) {
-      std::uint64_t s = static_cast<std::uint64_t>(lba) + i;
-      auto& chunk = chunks_[s / kChunkSectors];
-      if (chunk.empty()) chunk.assign(static_cast<size_t>(kChunkSectors) * kSectorSize, 0);
-      std::memcpy(chunk.data() + (s % kChunkSectors) * kSectorSize, in + static_cast<size_t>(i) * kSectorSize,
-                  kSectorSize);
+    std::vector<std::uint8_t> scratch;
+    forEachPiece(lba, count, [&](std::uint64_t chunk, std::uint32_t offset, std::uint32_t bytes) {
+      const std::uint8_t* whole = in;
+      if (bytes != kChunkBytes) {
+        scratch.resize(kChunkBytes);
+        materialize(chunk, 0, kChunkBytes, scratch.data());
+        std::memcpy(scratch.data() + offset, in, bytes);
+        whole = scratch.data();
+      }
+      store(chunk, whole);
+      in += bytes;
+    });
+    return true;
+  }
+
+  std::uint64_t footprintBytes() const override {
+    return runs_.size() * 64 + raw_.size() * (kChunkBytes + 64);
+  }
+
+  // Layout: run count, runs (first, last, kind), raw count, raw chunks (index, bytes).
+  void save(std::ostream& out) const override {
+    putU64(out, runs_.size());
+    for (const auto& [first, run] : runs_) {
+      putU64(out, first);
+      putU64(out, run.last);
+      out.put(static_cast<char>(run.kind));
     }
+    putU64(out, raw_.size());
+    for (const auto& [chunk, bytes] : raw_) {
+      putU64(out, chunk);
+      out.write(reinterpret_cast<const char*>(bytes.data()), kChunkBytes);
+    }
+  }
+
+  bool load(std::istream& in) override {
+    std::uint64_t n = 0;
+    if (!getU64(in, n)) return false;
+    std::map<std::uint64_t, Run> runs;
+    for (std::uint64_t i = 0; i < n; ++i) {
+      std::uint64_t first, last;
+      char kind;
+      if (!getU64(in, first) || !getU64(in, last) || !in.get(kind) || last < first ||
+          static_cast<std::uint8_t>(kind) > static_cast<std::uint8_t>(Kind::Raw)) {
+        return false;
+      }
+      runs[first] = Run{last, static_cast<Kind>(kind)};
+    }
+    if (!getU64(in, n)) return false;
+    std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> raw;
+    for (std::uint64_t i = 0; i < n; ++i) {
+      std::uint64_t chunk;
+      if (!getU64(in, chunk)) return false;
+      std::vector<std::uint8_t> bytes(kChunkBytes);
+      if (!in.read(reinterpret_cast<char*>(bytes.data()), kChunkBytes)) return false;
+      raw[chunk] = std::move(bytes);
+    }
+    runs_ = std::move(runs);
+    raw_ = std::move(raw);
     return true;
   }
 
  private:
-  static constexpr std::uint64_t kChunkSectors = 128;
-  std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> chunks_;
+  struct Run {
+    std::uint64_t last;
+    Kind kind;
+  };
+
+  template <typename F>
+  static void forEachPiece(std::uint32_t lba, std::uint32_t count, F f) {
+    std::uint64_t s = lba;
+    const std::uint64_t end = static_cast<std::uint64_t>(lba) + count;
+    while (s < end) {
+      const std::uint64_t chunk = s / kChunkSectors;
+      const std::uint64_t inChunk = s % kChunkSectors;
+      const std::uint64_t n = std::min<std::uint64_t>(kChunkSectors - inChunk, end - s);
+      f(chunk, static_cast<std::uint32_t>(inChunk * kSectorSize), static_cast<std::uint32_t>(n * kSectorSize));
+      s += n;
+    }
+  }
+
+  Kind kindOf(std::uint64_t chunk) const {
+    auto it = runs_.upper_bound(chunk);
+    if (it == runs_.begin()) return Kind::Zero;
+    --it;
+    return chunk <= it->second.last ? it->second.kind : Kind::Zero;
+  }
+
+  const std::uint8_t* pattern(std::uint64_t chunk) const { return (chunk & 1) ? odd_ : even_; }
+
+  void materialize(std::uint64_t chunk, std::uint32_t offset, std::uint32_t bytes, std::uint8_t* out) const {
+    switch (kindOf(chunk)) {
+      case Kind::Zero: std::memset(out, 0, bytes); break;
+      case Kind::Ones: std::memset(out, 0xFF, bytes); break;
+      case Kind::Pattern: std::memcpy(out, pattern(chunk) + offset, bytes); break;
+      case Kind::Raw: std::memcpy(out, raw_.at(chunk).data() + offset, bytes); break;
+    }
+  }
+
+  static bool allBytes(const std::uint8_t* p, std::uint8_t v) {
+    if (p[0] != v) return false;
+    return std::memcmp(p, p + 1, kChunkBytes - 1) == 0;
+  }
+
+  void store(std::uint64_t chunk, const std::uint8_t* data) {
+    Kind kind = Kind::Raw;
+    if (std::memcmp(data, pattern(chunk), kChunkBytes) == 0) kind = Kind::Pattern;
+    else if (allBytes(data, 0)) kind = Kind::Zero;
+    else if (allBytes(data, 0xFF)) kind = Kind::Ones;
+    if (kind == Kind::Raw) raw_[chunk].assign(data, data + kChunkBytes);
+    else raw_.erase(chunk);
+    if (kindOf(chunk) != kind) setKind(chunk, kind);
+  }
+
+  void setKind(std::uint64_t chunk, Kind kind) {
+    // Cut the chunk out of the run holding it.
+    auto it = runs_.upper_bound(chunk);
+    if (it != runs_.begin()) {
+      auto prev = std::prev(it);
+      if (chunk <= prev->second.last) {
+        Run run = prev->second;
+        std::uint64_t first = prev->first;
+        runs_.erase(prev);
+        if (first < chunk) runs_[first] = Run{chunk - 1, run.kind};
+        if (chunk < run.last) runs_[chunk + 1] = Run{run.last, run.kind};
+      }
+    }
+    if (kind == Kind::Zero) return;
+    std::uint64_t first = chunk, last = chunk;
+    auto next = runs_.find(chunk + 1);
+    if (next != runs_.end() && next->second.kind == kind) {
+      last = next->second.last;
+      runs_.erase(next);
+    }
+    auto after = runs_.upper_bound(chunk);
+    if (after != runs_.begin()) {
+      auto prev = std::prev(after);
+      if (prev->second.last + 1 == chunk && prev->second.kind == kind) {
+        prev->second.last = last;
+        return;
+      }
+    }
+    runs_[first] = Run{last, kind};
+  }
+
+  std::map<std::uint64_t, Run> runs_;
+  std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> raw_;
+  std::uint8_t even_[kChunkBytes];
+  std::uint8_t odd_[kChunkBytes];
 };
 
 class FileData : public UserData {
@@ -53,12 +206,19 @@ class FileData : public UserData {
   FileData(int fd, std::uint32_t sectors) : UserData(sectors), fd_(fd) {}
   ~FileData() override { ::close(fd_); }
 
+  bool setSectors(std::uint32_t sectors) override {
+    struct stat st{};
+    off_t want = static_cast<off_t>(sectors) * kSectorSize;
+    if (::fstat(fd_, &st) != 0 || (st.st_size < want && ::ftruncate(fd_, want) != 0)) return false;
+    return UserData::setSectors(sectors);
+  }
   bool read(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) override {
     return transfer(lba, count, out, false);
   }
   bool write(std::uint32_t lba, std::uint32_t count, const std::uint8_t* in) override {
     return transfer(lba, count, const_cast<std::uint8_t*>(in), true);
   }
+  bool savesItself() const override { return true; }
 
  private:
   bool transfer(std::uint32_t lba, std::uint32_t count, std::uint8_t* buf, bool toFile) {
@@ -85,7 +245,7 @@ class FileData : public UserData {
 
 }  // namespace
 
-std::unique_ptr<UserData> UserData::inMemory(std::uint32_t sectors) { return std::make_unique<MemoryData>(sectors); }
+std::unique_ptr<UserData> UserData::inMemory(std::uint32_t sectors) { return std::make_unique<ChunkStore>(sectors); }
 
 std::unique_ptr<UserData> UserData::inFile(const std::string& path, std::uint32_t sectors, std::string& error) {
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -93,14 +253,12 @@ std::unique_ptr<UserData> UserData::inFile(const std::string& path, std::uint32_
     error = "cannot open " + path + ": " + std::strerror(errno);
     return nullptr;
   }
-  struct stat st{};
-  off_t want = static_cast<off_t>(sectors) * kSectorSize;
-  if (::fstat(fd, &st) != 0 || (st.st_size < want && ::ftruncate(fd, want) != 0)) {
+  auto data = std::make_unique<FileData>(fd, 0);
+  if (!data->setSectors(sectors)) {
     error = "cannot size " + path + ": " + std::strerror(errno);
-    ::close(fd);
     return nullptr;
   }
-  return std::make_unique<FileData>(fd, sectors);
+  return data;
 }
 
 }  // namespace qk::sim

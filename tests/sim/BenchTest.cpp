@@ -269,7 +269,7 @@ TEST(BenchTrace, OneLinePerCommandInTheDocumentedFormat) {
   std::uint8_t inquiry[40];
   io.run("Drive1", {0x12, 0, 0, 0, 0x28, 0, 0, 0, 0, 0, 0, 0}, DataDirection::In, inquiry, 40);
   io.writeOk("Drive1", 0x0102, data, 2);
-  io.run("Drive1", {0xFF, 0x04, 0x32, 0x01, 0, 0, 0, 0, 0, 0, 0, 0}, DataDirection::None, nullptr, 0);
+  io.run("Drive1", {0xFF, 0x04, 0x81, 0x01, 0, 0, 0, 0, 0, 0, 0, 0}, DataDirection::None, nullptr, 0);
   bench->unplug("Drive1");
   io.run("Drive1", {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, DataDirection::In, data, 512);
   auto got = lines(dir.file("trace.txt"));
@@ -277,7 +277,7 @@ TEST(BenchTrace, OneLinePerCommandInTheDocumentedFormat) {
   EXPECT_EQ(got[0], "Drive1\tin\t12 00 00 00 28 00 00 00 00 00 00 00\t40\tok");
   EXPECT_EQ(got[1], "Drive1\tout\t2A 00 00 00 01 02 00 00 02 00\t1024\tok\t"
                     "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F");
-  EXPECT_EQ(got[2], "Drive1\tnone\tFF 04 32 01 00 00 00 00 00 00 00 00\t0\tfail");  // not a command this drive knows
+  EXPECT_EQ(got[2], "Drive1\tnone\tFF 04 81 01 00 00 00 00 00 00 00 00\t0\tfail");  // raw vendor block behind a bridge
   EXPECT_EQ(got[3], "Drive1\tin\t25 00 00 00 00 00 00 00 00 00 00 00\t512\tfail");
 }
 
