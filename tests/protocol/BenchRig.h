@@ -42,7 +42,7 @@ class BenchRig {
   explicit BenchRig(const std::string& token, const std::string& extraKeys = "", int channel = 4, int bank = 2) {
     std::string error;
     if (!WriteSampleData(dir.path(), &error)) ADD_FAILURE() << error;
-    std::string text = "[Hub1]\nParent=root\nKind=usb2\nPorts=4\n[Drive1]\nAt=Hub1:1\nToken=" + token +
+    std::string text = "[Bench]\nTrace=trace.txt\n[Hub1]\nParent=root\nKind=usb2\nPorts=4\n[Drive1]\nAt=Hub1:1\nToken=" + token +
                        "\nFlash=WBG\nChannel=" + std::to_string(channel) + "\nBank=" + std::to_string(bank) + "\n" +
                        extraKeys;
     sim::BenchConfig cfg;

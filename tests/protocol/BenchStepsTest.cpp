@@ -129,5 +129,23 @@ TEST_P(Steps, WrongArrayShapeFailsTheGdpTasks) {
   EXPECT_TRUE(rig.steps->Preformat(rig.work(), {}));
 }
 
+TEST(BenchTrace, CommandBlocksLeaveAsTheTablesGiveThem) {
+  BenchRig rig(test::kBridgeToken);
+  ASSERT_TRUE(rig.ops);
+  ASSERT_TRUE(rig.ops->RestartController(0, 0));
+  std::array<std::uint8_t, 512> id{};
+  ASSERT_EQ(rig.ops->vendor().ReadFlashId(1, 1, id.data(), 1), 1);
+  const std::string want =
+      "Drive1\tin\t12 00 00 00 28 00 00 00 00 00 00 00\t40\tok\n"
+      "Drive1\tout\tA1 16 03 00 01 FF 34 12 E0 88 00 00\t512\tok\tFF E5 81 01 00 00 00 00 00 00 00 00 00 00 00 00\n"
+      "Drive1\tout\tA1 16 03 00 01 FF 34 12 E0 88 00 00\t512\tok\tFF E5 83 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+      "Drive1\tnone\tA1 06 00 DC 4A 00 00 00 E0 EF 00 00\t0\tok\n"
+      "Drive1\tout\tA1 16 03 00 01 FF 34 12 E0 88 00 00\t512\tok\tFF E5 88 01 01 00 00 00 00 00 00 00 00 00 00 00\n"
+      "Drive1\tin\tA1 14 0B 00 01 88 34 12 E0 86 00 00\t512\tok\n";
+  EXPECT_EQ(rig.dir.read("trace.txt"), want);
+  EXPECT_EQ(std::vector<std::uint8_t>(id.begin(), id.begin() + 5),
+            (std::vector<std::uint8_t>{0x5A, 0xD7, 0x94, 0x7A, 0x44}));
+}
+
 INSTANTIATE_TEST_SUITE_P(BothPaths, Steps, ::testing::Values(test::kUsbToken, test::kBridgeToken),
                          [](const auto& info) { return std::string(info.param) == test::kUsbToken ? "Usb" : "Sata"; });
