@@ -13,6 +13,8 @@ int VendorCommands::SendVendorCommand(bool dataIn, const VendorCommand& cmd, std
                ? 1
                : 2;
   }
+  // The wrapped data phase counts sectors in one byte; more would not match the buffer.
+  if (sectors > 0xFF) return 2;
   const std::uint8_t variant = t_.state().ataWrapVariant();
   std::array<std::uint8_t, 512> block{};
   std::memcpy(block.data(), cmd.bytes.data(), cmd.bytes.size());

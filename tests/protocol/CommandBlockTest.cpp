@@ -117,6 +117,12 @@ TEST(SendVendorCommand, SataWrapsTheBlockAndTheDataPhase) {
   ASSERT_EQ(f.vendor.ReadFlashId(2, 5, id.data(), 1), 1);
   EXPECT_EQ(f.pt.requests[1].cdb, bytes({0xA1, 0x08, 0x0B, 0x00, 0x01, 0x88, 0x34, 0x12, 0xE0, 0x8A, 0, 0}));
   EXPECT_EQ(f.pt.requests[1].direction, DataDirection::In);
+
+  // The wrapped count is one byte: 256 sectors are refused before anything is sent.
+  f.pt.requests.clear();
+  std::vector<std::uint8_t> big(256 * 512);
+  EXPECT_EQ(f.vendor.ReadRam(3, 0, big.data(), 256), 2);
+  EXPECT_TRUE(f.pt.requests.empty());
 }
 
 TEST(SendVendorCommand, StatusSectorsAndTheirSignature) {
