@@ -157,8 +157,7 @@ bool ControllerOps::LeaveLoaderMode(std::uint8_t* buffer) {
   if (!wait(kLeaveLoaderSataWaitMs)) return true;
   for (int i = 0; i < kProbeRetries; ++i) {
     standard_.SetBridgeMode(ctx_.devicePath, true);
-    if (probeBridge()) break;
-    if (!wait(kProbeIntervalMs)) break;
+    if (probeBridge() || i + 1 == kProbeRetries || !wait(kProbeIntervalMs)) break;
   }
   // Callers find out by their next command whether the firmware came up.
   return true;

@@ -208,6 +208,30 @@ TEST(ControllerOps, LeavingLoaderMode) {
   EXPECT_EQ(loader.pt.requests[6].cdb, test::bytes({0xFF, 0x04, 0x83, 2, 0, 0, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(inquiries, 4);
   EXPECT_EQ(loader.clock.totalSlept(), 2000 + 2 * 1000);
+
+  // Through a bridge: restart (1, 1), 10 s, then eleven probes 1 s apart when none answers.
+  ScriptedDrive sata(TransportPath::SataPath);
+  int probes = 0;
+  sata.other = [&](const PassThroughRequest& r) {
+    PassThroughResult res;
+    res.sent = res.completed = true;
+    if (r.buffer) std::fill(r.buffer, r.buffer + r.length, 0);
+    if (r.cdb[9] == 0xEC) {
+      const char model[] = "eGenir cCF RASATL aoed roLdareD veci e";  // "Generic FCR SATA Loader Loader Device", swapped
+      std::memcpy(r.buffer + 54, model, 38);
+    }
+    if (r.cdb[9] == 0x86 && r.cdb[5] == 0xFF) ++probes;
+    return res;
+  };
+  EXPECT_TRUE(sata.ops.LeaveLoaderMode(sata.ctx.buffers.first()));
+  EXPECT_EQ(probes, 11);
+  EXPECT_EQ(sata.clock.totalSlept(), 2000 + 10000 + 10 * 1000);
+  std::vector<std::uint8_t> restart;
+  for (const auto& r : sata.pt.requests) {
+    if (r.cdb[5] == 0xFF && r.cdb[9] == 0x88 && (r.dataOut[2] == 0x81 || r.dataOut[2] == 0x83))
+      restart.push_back(r.dataOut[3]);
+  }
+  EXPECT_EQ(restart, (std::vector<std::uint8_t>{1, 1}));
 }
 
 TEST(ControllerOps, FirmwarePagesTakeOnePagePerChannelSlot) {
