@@ -1,0 +1,130 @@
+// The chunked user-data store: what it remembers, what it costs, what it keeps.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <vector>
+
+#include "sim/UserData.h"
+#include "support/TempDir.h"
+
+using namespace qk::sim;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes pattern(std::uint32_t lba, std::uint32_t sectors) {
+  Bytes b(sectors * 512ull);
+  FillTestPattern(lba, sectors, b.data());
+  return b;
+}
+
+Bytes readBack(UserData& d, std::uint32_t lba, std::uint32_t sectors) {
+  Bytes b(sectors * 512ull, 0xCC);
+  EXPECT_TRUE(d.read(lba, sectors, b.data()));
+  return b;
+}
+
+}  // namespace
+
+TEST(ChunkStore, PatternWordsHoldTheirOwnAddress) {
+  Bytes b = pattern(4096, 2);
+  EXPECT_EQ(b[600] | b[601] << 8, 0x012C);          // word 300: 4096 x 256 + 300, low 16 bits
+  EXPECT_EQ(b[1022] | b[1023] << 8, (4096 * 256 + 511) & 0xFFFF);
+  Bytes c = pattern(255, 1);
+  EXPECT_EQ(c[0] | c[1] << 8, (255 * 256) & 0xFFFF);
+}
+
+TEST(ChunkStore, EveryKindReadsBackAsWritten) {
+  auto d = UserData::inMemory(1 << 20);
+  EXPECT_EQ(readBack(*d, 5000, 3), Bytes(1536, 0));
+
+  Bytes ones(128 * 512, 0xFF), raw(128 * 512);
+  for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<std::uint8_t>(i * 13 + 7);
+  ASSERT_TRUE(d->write(0, 128, ones.data()));
+  ASSERT_TRUE(d->write(128, 128, raw.data()));
+  ASSERT_TRUE(d->write(256, 256, pattern(256, 256).data()));
+  EXPECT_EQ(readBack(*d, 0, 128), ones);
+  EXPECT_EQ(readBack(*d, 128, 128), raw);
+  EXPECT_EQ(readBack(*d, 256, 256), pattern(256, 256));
+  // A read across kinds, not on chunk bounds.
+  Bytes mixed = readBack(*d, 100, 200);
+  EXPECT_EQ(Bytes(mixed.begin(), mixed.begin() + 28 * 512), Bytes(28 * 512, 0xFF));
+  EXPECT_EQ(Bytes(mixed.begin() + 28 * 512, mixed.begin() + 156 * 512), raw);
+  EXPECT_EQ(Bytes(mixed.begin() + 156 * 512, mixed.end()), pattern(256, 44));
+}
+
+TEST(ChunkStore, PartialWritesAndOverwrites) {
+  auto d = UserData::inMemory(1 << 20);
+  // Pattern written in odd pieces, as the quick R/W test does, still reads whole.
+  ASSERT_TRUE(d->write(150, 1, pattern(150, 1).data()));
+  ASSERT_TRUE(d->write(100033, 5, pattern(100033, 5).data()));
+  ASSERT_TRUE(d->write(126, 33, pattern(126, 33).data()));
+  EXPECT_EQ(readBack(*d, 150, 1), pattern(150, 1));
+  EXPECT_EQ(readBack(*d, 100033, 5), pattern(100033, 5));
+  EXPECT_EQ(readBack(*d, 126, 33), pattern(126, 33));
+  EXPECT_EQ(readBack(*d, 159, 1), Bytes(512, 0));
+  // Overwriting a pattern run in its middle splits it and keeps both sides.
+  ASSERT_TRUE(d->write(0, 1024, pattern(0, 1024).data()));
+  Bytes zero(512, 0);
+  ASSERT_TRUE(d->write(300, 1, zero.data()));
+  Bytes back = readBack(*d, 0, 1024);
+  Bytes want = pattern(0, 1024);
+  std::fill(want.begin() + 300 * 512, want.begin() + 301 * 512, 0);
+  EXPECT_EQ(back, want);
+  ASSERT_TRUE(d->write(300, 1, pattern(300, 1).data()));
+  EXPECT_EQ(readBack(*d, 0, 1024), pattern(0, 1024));
+}
+
+TEST(ChunkStore, APatternPassCostsAFewEntries) {
+  const std::uint32_t sectors = 4u << 20;  // 2 GiB
+  auto d = UserData::inMemory(sectors);
+  for (std::uint32_t s = 0; s < sectors; s += 128) ASSERT_TRUE(d->write(s, 128, pattern(s, 128).data()));
+  EXPECT_LT(d->footprintBytes(), 1024u);
+  Bytes raw(512, 0x42);
+  ASSERT_TRUE(d->write(sectors / 2, 1, raw.data()));
+  EXPECT_LT(d->footprintBytes(), 70u * 1024);
+  ASSERT_TRUE(d->write(sectors / 2, 1, pattern(sectors / 2, 1).data()));
+  EXPECT_LT(d->footprintBytes(), 1024u);
+  // Erasing with 0xFF is one run as well; zeroing gives the memory back.
+  Bytes ones(65536, 0xFF), zeros(65536, 0);
+  for (std::uint32_t s = 0; s < sectors; s += 128) ASSERT_TRUE(d->write(s, 128, ones.data()));
+  EXPECT_LT(d->footprintBytes(), 1024u);
+  for (std::uint32_t s = 0; s < sectors; s += 128) ASSERT_TRUE(d->write(s, 128, zeros.data()));
+  EXPECT_EQ(d->footprintBytes(), 0u);
+}
+
+TEST(ChunkStore, SavedStateLoadsBack) {
+  auto d = UserData::inMemory(1 << 20);
+  Bytes raw(512);
+  for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<std::uint8_t>(i);
+  ASSERT_TRUE(d->write(0, 4096, Bytes(4096 * 512, 0xFF).data()));
+  ASSERT_TRUE(d->write(9000, 256, pattern(9000, 256).data()));
+  ASSERT_TRUE(d->write(77777, 1, raw.data()));
+  std::stringstream state;
+  d->save(state);
+  auto e = UserData::inMemory(1 << 20);
+  ASSERT_TRUE(e->load(state));
+  EXPECT_EQ(readBack(*e, 0, 4096), Bytes(4096 * 512, 0xFF));
+  EXPECT_EQ(readBack(*e, 9000, 256), pattern(9000, 256));
+  EXPECT_EQ(readBack(*e, 77777, 1), raw);
+  EXPECT_EQ(readBack(*e, 77778, 1), Bytes(512, 0));
+
+  std::stringstream cut(state.str().substr(0, state.str().size() - 100));
+  auto f = UserData::inMemory(1 << 20);
+  EXPECT_FALSE(f->load(cut));
+}
+
+TEST(FileStore, GrowsWithTheReportedCapacity) {
+  qk::test::TempDir dir;
+  std::string error;
+  auto d = UserData::inFile(dir.file("store.img"), 1000, error);
+  ASSERT_TRUE(d) << error;
+  ASSERT_TRUE(d->setSectors(5000));
+  Bytes raw(512, 0x5A);
+  ASSERT_TRUE(d->write(4999, 1, raw.data()));
+  EXPECT_EQ(std::filesystem::file_size(dir.file("store.img")), 5000u * 512);
+  // Shrinking the capacity keeps the data beyond it.
+  ASSERT_TRUE(d->setSectors(1000));
+  EXPECT_EQ(std::filesystem::file_size(dir.file("store.img")), 5000u * 512);
+}
