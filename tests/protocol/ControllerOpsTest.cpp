@@ -286,3 +286,15 @@ TEST(ControllerOps, InterfaceTestTakesTheFirstPassingSettingAndNoLostCommand) {
   EXPECT_FALSE(d.steps.FlashInterfaceTest(d.ctx.buffers.first(), &code));
   EXPECT_EQ(code, kInterfaceSecondCheck);
 }
+
+TEST(ControllerOps, PageReadsNeverPassTheWorkBuffer) {
+  ScriptedDrive d(TransportPath::UsbPath);
+  d.ctx.params.Channel = 16;  // a profile value beyond the drive family's channels
+  d.ctx.params.geometry.PageSectors = 16;
+  EXPECT_FALSE(d.ops.ReadPageAllChannels(8, 0, 0, 0, d.ctx.buffers.first()));
+  EXPECT_TRUE(d.pt.requests.empty());
+  d.ctx.params.Channel = 8;
+  EXPECT_TRUE(d.ops.ReadPageAllChannels(8, 0, 0, 0, d.ctx.buffers.first()));
+  EXPECT_EQ(d.pt.requests.size(), 8u);
+  EXPECT_EQ(d.pt.requests[7].cdb[3], 7);
+}
