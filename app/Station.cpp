@@ -1,8 +1,10 @@
 #include "app/Station.h"
 
 #include "diskops/ImageCapture.h"
+#include "platform/DebugOutput.h"
 #include "platform/bench/BenchDeviceTree.h"
 #include "platform/bench/BenchVolumes.h"
+#include "protocol/ControllerOps.h"
 #include "platform/linux/LinuxPassThrough.h"
 #include "platform/linux/LinuxVolumes.h"
 #include "platform/linux/SysfsDeviceTree.h"
@@ -23,9 +25,9 @@ Clock& Station::clock() { return bench_ ? bench_->clock() : *clock_; }
 std::string Station::caption() const { return ShowCaptionString(transportState_.busWord()); }
 
 void Station::checkFirmwareFiles() {
-  // The parameter block first, from the flash selection and the last file versions.
-  flashDetails_ = GetGlobalParameter(profile_.settings, profile_.catalogue, {files_.familyText, files_.sataVersion}, gp_);
   firmware_ = SelectFirmware(folder_, FirmwareChoiceFor(profile_.settings, transportState_.busWord()), op_, files_);
+  // The parameter block follows the firmware texts just read.
+  flashInfo_ = flashInfoChange();
 }
 
 bool Station::openDevices(const std::string& benchFile, Clock* clock) {
@@ -73,7 +75,7 @@ bool Station::captureImage(Operator* op) {
   return GenImageBnClick(setup, scanner_->ports(), scanner_->slotCount());
 }
 
-Station::StartResult Station::startUp(const std::string& profilePath, const std::string& benchFile, Clock* clock) {
+Station::StartResult Station::loadSettings(const std::string& profilePath) {
   files_ = DataFileState{};
   transportState_.setAtaWrapVariant(2);
   profile_ = Profile{};
@@ -90,6 +92,15 @@ Station::StartResult Station::startUp(const std::string& profilePath, const std:
   ApplyLoadTimeMirrors(profile_.mirrors, gp_);
   CheckProgramImages(folder_, op_, files_);
   checkFirmwareFiles();
+  return StartResult::Ok;
+}
+
+Station::StartResult Station::startUp(const std::string& profilePath, const std::string& benchFile, Clock* clock) {
+  if (StartResult r = loadSettings(profilePath); r != StartResult::Ok) return r;
+  // Every port gets its own buffers once, before any worker runs.
+  for (auto& c : controllers_) {
+    if (!c) c = std::make_unique<ControllerContext>();
+  }
 
   if (!openDevices(benchFile, clock)) return StartResult::BenchFailed;
   ScanSettings settings;
@@ -101,6 +112,69 @@ Station::StartResult Station::startUp(const std::string& profilePath, const std:
 
   logFile_ = ChooseLogFile(profile_.logPath, clock_->localTime());
   return StartResult::Ok;
+}
+
+FlashInfo Station::flashInfoChange() {
+  return FlashInfoChange(profile_.settings, profile_.catalogue, firmwareTexts(), gp_);
+}
+
+ControllerContext& Station::controller(int slot) {
+  auto& c = controllers_.at(static_cast<std::size_t>(slot));
+  if (!c) c = std::make_unique<ControllerContext>();
+  c->devicePath = scanner_ ? scanner_->ports()[static_cast<std::size_t>(slot)].devicePath.str() : std::string();
+  c->params = gp_;
+  c->programs = {files_.gdpPath.empty() ? folder_.resolve(kGdpImageName) : files_.gdpPath,
+                 files_.satatestPath.empty() ? folder_.resolve(kTestImageName) : files_.satatestPath};
+  c->dumpFolder = folder_.path();
+  return *c;
+}
+
+Station::AutoDetectResult Station::flashAutoDetect(std::stop_token stop) {
+  AutoDetectResult result;
+  if (scanner_) {
+    for (int i = 0; i < SlotLimit; ++i) {
+      if (scanner_->ports()[static_cast<std::size_t>(i)].active) {
+        result.slot = i;
+        break;
+      }
+    }
+  }
+  if (result.slot < 0) {
+    op_.showMessage(kNoDeviceForDetecting, "", MessageIcon::Warning);
+    return result;
+  }
+  gp_.DriveCurrent = 2;
+  gp_.Bank = 0;
+  ControllerContext& ctx = controller(result.slot);
+  ControllerOps ops(*transport_, ctx, stop);
+  std::uint8_t withFlag = 0;
+  std::uint8_t* buffer = ctx.buffers.first();
+  result.readOk = ops.ReadFlashIdTable(buffer, withFlag);
+  if (result.readOk) {
+    result.reading = ParseDetectionRecord(buffer);
+    result.matches = MatchFlashTypes(profile_.catalogue, result.reading);
+  }
+  ProfileSettings& s = profile_.settings;
+  const std::string mainProfile = folder_.resolve(kDefaultProfileName);
+  for (const FlashMatch& m : result.matches) {
+    ApplyFlashMatch(s, profile_.catalogue, m, result.reading);
+    flashInfoChange();
+    if (!WriteDetectedFlashKeys(mainProfile, s)) debugPrintf("auto-detect: %s not written", mainProfile.c_str());
+  }
+  if (result.matches.empty()) {
+    result.outcome = AutoDetectResult::Outcome::NotFound;
+    op_.showMessage(kFlashNotFound, "", MessageIcon::Warning);
+    op_.showMessage(NotFoundDetails(result.reading), "", MessageIcon::Information);
+    return result;
+  }
+  result.outcome = AutoDetectResult::Outcome::Found;
+  result.chosen = ChooseFlashMatch(op_, MakeFlashDetectView(profile_.catalogue, s, result.matches));
+  if (result.chosen) {
+    s.FlashUniName = profile_.catalogue.types[static_cast<std::size_t>(result.matches[*result.chosen].type)].uniqueName;
+    flashInfoChange();
+  }
+  checkFirmwareFiles();
+  return result;
 }
 
 }  // namespace qk

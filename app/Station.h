@@ -2,14 +2,20 @@
 // The station as the front ends see it: the profile, the data files, the
 // devices (real or bench), the scan and the start-up sequence. The GUI and the
 // CLI hold one Station and talk to nothing else.
+#include <array>
 #include <memory>
+#include <optional>
+#include <stop_token>
+#include <vector>
 #include <string>
 
 #include "app/LogFileChoice.h"
 #include "config/DataFiles.h"
+#include "config/FlashAutoDetect.h"
+#include "config/FlashInfo.h"
+#include "diskops/SectorDevice.h"
 #include "config/GlobalParameter.h"
 #include "config/Profile.h"
-#include "diskops/SectorDevice.h"
 #include "discovery/Scanner.h"
 #include "discovery/TransportProbe.h"
 #include "platform/Clock.h"
@@ -20,6 +26,7 @@
 #include "platform/ProgramFolder.h"
 #include "platform/Removal.h"
 #include "platform/Volumes.h"
+#include "protocol/ControllerContext.h"
 #include "sim/Bench.h"
 #include "transport/DeviceTransport.h"
 #include "transport/TransportState.h"
@@ -45,12 +52,34 @@ class Station {
   // benchFile is set, else the real ones), first scan with the slot limit, the
   // day's log file. profilePath empty: QKMassProd.ini in the program folder.
   StartResult startUp(const std::string& profilePath, const std::string& benchFile, Clock* clock = nullptr);
+  // The part of the start-up that needs no devices: data files and profile.
+  StartResult loadSettings(const std::string& profilePath);
 
-  // The firmware choice as the pages stand now: the parameter block, then the
-  // data-file check and the firmware selection.
+  // The firmware texts the parameter block depends on, from the last file check.
+  FirmwareTexts firmwareTexts() const { return {files_.familyText, files_.sataVersion}; }
+  // Rebuilds the parameter block from the profile and the selected flash type.
+  FlashInfo flashInfoChange();
+
+  // A port's controller context, made ready for commands to the drive bound
+  // to that slot: its device path, a copy of the parameter block, the RAM
+  // program files. Its loader state and buffers stay the port's own.
+  ControllerContext& controller(int slot);
+
+  struct AutoDetectResult {
+    enum class Outcome { NoDevice, NotFound, Found } outcome = Outcome::NoDevice;
+    int slot = -1;
+    bool readOk = false;
+    FlashIdReading reading;
+    std::vector<FlashMatch> matches;
+    std::optional<std::size_t> chosen;  // the operator's pick among the matches
+  };
+  // Reads the flash IDs of the first connected drive and takes the matching
+  // flash types into the profile (and into QKMassProd.ini of the program folder).
+  AutoDetectResult flashAutoDetect(std::stop_token stop = {});
+
+  // The firmware choice as the pages stand now: data-file check, firmware
+  // selection, then the parameter block from the texts just read.
   void checkFirmwareFiles();
-  // The flash details box of the last parameter block.
-  const std::vector<std::string>& flashDetails() const { return flashDetails_; }
 
   const ProgramFolder& folder() const { return folder_; }
   Operator& op() { return op_; }
@@ -63,15 +92,17 @@ class Station {
   Scanner& scanner() { return *scanner_; }
   HotplugSource& hotplug() { return *hotplug_; }
   Removal& removal() { return *removal_; }
+  Clock& clock();
+  sim::Bench* bench() { return bench_.get(); }
+  LogFileChoice& logFile() { return logFile_; }
+  // The flash information of the last parameter block (details box, capacity).
+  const FlashInfo& flashInfo() const { return flashInfo_; }
   Volumes& volumes() { return *volumes_; }
   // The disk operations' view of the drive at a device path.
   std::unique_ptr<SectorDevice> openSectorDevice(const std::string& devicePath);
   // The "GenImage" capture of the first configured drive; true when an image
   // was written. `op` (optional) stands in for the station's operator.
   bool captureImage(Operator* op = nullptr);
-  Clock& clock();
-  sim::Bench* bench() { return bench_.get(); }
-  LogFileChoice& logFile() { return logFile_; }
 
   // The window caption with the current bus word.
   std::string caption() const;
@@ -86,7 +117,6 @@ class Station {
   FirmwareSelection firmware_;
   GlobalParameter gp_;
   LogFileChoice logFile_;
-  std::vector<std::string> flashDetails_;
 
   RealClock realClock_;
   Clock* clock_ = &realClock_;
@@ -98,8 +128,10 @@ class Station {
   std::unique_ptr<DeviceTree> tree_;
   std::unique_ptr<HotplugSource> hotplug_;
   std::unique_ptr<Removal> removal_;
-  std::unique_ptr<Volumes> volumes_;
   std::unique_ptr<Scanner> scanner_;
+  std::unique_ptr<Volumes> volumes_;
+  std::array<std::unique_ptr<ControllerContext>, SlotLimit> controllers_;
+  FlashInfo flashInfo_;
 };
 
 }  // namespace qk

@@ -18,6 +18,16 @@ class StandardCommands {
   int SetBridgeMode(const std::string& path, bool on);
   // User capacity in sectors; 0 when it cannot be read.
   std::uint32_t ReadCapacitySectors(const std::string& path);
+  // SMART READ DATA into 512 bytes; bridge path only.
+  int SmartReadData(const std::string& path, std::uint8_t* buffer);
+  // FLUSH CACHE; succeeds without I/O on USB.
+  int FlushCache(const std::string& path);
+
+  // READ(10)/WRITE(10) of user data, judged strictly (status and count). On
+  // failure the buffer's first two little-endian words become the failure
+  // kind (2 read, 1 write) and the LBA.
+  int ReadUserSectors(const std::string& path, std::uint8_t* buffer, std::uint32_t sectors, std::uint32_t lba);
+  int WriteUserSectors(const std::string& path, std::uint8_t* buffer, std::uint32_t sectors, std::uint32_t lba);
 
  private:
   DeviceTransport& t_;

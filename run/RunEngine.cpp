@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -232,6 +234,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     std::stop_source stop;
     std::atomic<bool> done{false};
     bool cutOff = false;  // guarded by the scan lock
+    bool seen = false;    // its end was noticed by the wait
     std::int64_t deadline = 0;
     std::jthread thread;
   };
@@ -269,6 +272,8 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     p.deadline = clock.nowMs() + clock.scaleTimeout(s.TimeOut);
   }
   const std::int32_t timeoutMs = s.TimeOut;
+  std::mutex endedMutex;
+  std::condition_variable ended;
   for (std::size_t k = 0; k < ports.size(); ++k) {
     Port& p = *ports[k];
     auto publish = [this, &p, &sc](const PortContext& rec, const DetailBuffers* details) {
@@ -277,10 +282,15 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
       sc.ports()[static_cast<std::size_t>(p.slot)] = rec;
       if (details) *details_[static_cast<std::size_t>(p.slot)] = *details;
     };
-    p.thread = std::jthread([this, &p, setup = std::move(setups[k]), record = records[k], publish, &clock]() mutable {
+    p.thread = std::jthread([this, &p, setup = std::move(setups[k]), record = records[k], publish, &clock, &ended,
+                             &endedMutex]() mutable {
       PortWorker worker(std::move(setup), record, *p.ops, *display_, clock, publish, p.stop.get_token());
       worker.run();
-      p.done = true;
+      {
+        std::lock_guard lock(endedMutex);
+        p.done = true;
+      }
+      ended.notify_all();
     });
   }
   out.ran = true;
@@ -306,7 +316,16 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     }
     observer_.elapsed(ElapsedText((clock.nowMs() - startMs) / 1000));
     if (!running) break;
-    clock.sleepFor(kSweepMs);
+    // Woken by a worker's end; the station's time itself is only read here,
+    // never advanced, so time-outs follow the clock the drives run on.
+    std::unique_lock lock(endedMutex);
+    ended.wait_for(lock, std::chrono::milliseconds(kSweepMs), [&] {
+      for (auto& pp : ports) {
+        if (pp->done && !pp->seen) return true;
+      }
+      return false;
+    });
+    for (auto& pp : ports) pp->seen = pp->done;
   }
   for (auto& p : ports) p->thread.join();  // the run ends only when every worker has left
 

@@ -35,7 +35,20 @@ class Bench : public ::testing::Test {
         [this](int slot, const PortContext&, const GlobalParameter&, std::stop_token stop) {
           auto ops = std::make_unique<ScriptedOps>();
           ops->stop = stop;
-          if (hangSlot == slot) ops->hanging = {"bus"};
+          ops->clock = &clock;
+          if (hangSlot == slot) {
+            ops->hanging = {"bus"};
+            // The hung drive's time runs on only after every other port has ended,
+            // so their verdicts never race the time-out.
+            ops->timeMayPass = [this, slot] {
+              std::lock_guard lock(station->scanner().scanLock());
+              for (int i = 0; i < SlotLimit; ++i) {
+                const PortContext& r = station->scanner().ports()[static_cast<std::size_t>(i)];
+                if (i != slot && r.active && r.stepStatus[25] == 0) return false;
+              }
+              return true;
+            };
+          }
           ops->failing = failing;
           return ops;
         },

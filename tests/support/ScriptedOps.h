@@ -3,6 +3,7 @@
 // `failing`; records what was asked. Thread-safe enough for one worker each.
 #include <array>
 #include <atomic>
+#include <functional>
 #include <optional>
 #include <set>
 #include <stop_token>
@@ -10,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "run/PortOperations.h"
 
 namespace qk::test {
@@ -20,6 +22,8 @@ class ScriptedOps : public PortOperations {
   // Operations named here never return until the port is stopped (a drive that hangs).
   std::set<std::string> hanging;
   std::stop_token stop;
+  Clock* clock = nullptr;  // a hanging drive's time passes on it...
+  std::function<bool()> timeMayPass;  // ...once this says so (unset: at once)
 
   std::set<std::string> failing;
   std::vector<std::string> calls;
@@ -31,7 +35,13 @@ class ScriptedOps : public PortOperations {
   bool step(const std::string& name) {
     calls.push_back(name);
     if (hanging.count(name)) {
-      while (!stop.stop_requested()) std::this_thread::yield();
+      while (!stop.stop_requested()) {
+        if (clock && (!timeMayPass || timeMayPass())) {
+          clock->sleepFor(1000, stop);
+        } else {
+          std::this_thread::yield();
+        }
+      }
       return false;
     }
     return !failing.count(name);
