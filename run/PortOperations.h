@@ -21,9 +21,6 @@ struct UsbIdentity {
   std::string serial;
 };
 
-// Second gauge of a slot during the percentage test.
-enum class GaugeColour { Write, Verify };
-
 class PortOperations {
  public:
   virtual ~PortOperations() = default;
@@ -54,9 +51,9 @@ class PortOperations {
   // SMART data into the buffer from offset 2 (the attributes the run log reads).
   virtual bool readSmartData(WorkBuffer buffer) = 0;
 
-  virtual bool partitionDisk() = 0;
-  virtual std::optional<std::string> findVolume() = 0;
-  virtual bool formatFat32(const std::string& volume, const std::string& label) = 0;
+  // Out of loader mode, partition, wait for the system's volume (it names it),
+  // format it FAT32 with the label.
+  virtual bool diskFormat(const std::string& label, std::string& volume) = 0;
   virtual bool copyImage(const std::string& imagePath) = 0;
   virtual bool readSectors(std::uint32_t lba, std::uint32_t count, WorkBuffer buffer) = 0;
   virtual bool flushCache() = 0;

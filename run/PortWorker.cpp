@@ -17,8 +17,6 @@ namespace qk {
 namespace {
 
 constexpr std::size_t kWorkBufferSize = 65536;
-constexpr int kVolumeTries = 101;
-constexpr int kVolumeWaitMs = 1000;
 
 // ATA identity text: the two bytes of every word swapped, cut at the first zero byte.
 std::string ataText(std::span<const std::uint8_t> b, std::size_t at, std::size_t len) {
@@ -276,19 +274,9 @@ void PortWorker::diskFormat() {
     return;
   }
   announce("Disk Format");
-  WorkBuffer buf(buffer_);
-  ops_.leaveLoaderMode(buf);
-  bool ok = false;
-  if (ops_.partitionDisk()) {
-    for (int i = 0; i < kVolumeTries && !stopped(); ++i) {
-      if (!clock_.sleepFor(kVolumeWaitMs, stop_)) break;
-      if (auto volume = ops_.findVolume()) {
-        rec_.volume.assign(*volume);
-        ok = ops_.formatFat32(*volume, s_.profile.DiskLabel);
-        break;
-      }
-    }
-  }
+  std::string volume;
+  const bool ok = ops_.diskFormat(s_.profile.DiskLabel, volume);
+  rec_.volume.assign(volume);
   if (ok) {
     rec_.formatted = 1;
     status = 1;

@@ -34,6 +34,9 @@ class PortDisplay {
   virtual void panelColour(int slot, SlotColour colour) = 0;
   virtual void gauge(int slot, int percent) = 0;
   virtual void serialText(int slot, const std::string& serial) = 0;
+  // The second gauge of the long R/W tests (red while writing, dark green while verifying).
+  virtual void secondGauge(int /*slot*/, bool /*visible*/, int /*percent*/, std::uint8_t /*red*/,
+                           std::uint8_t /*green*/, std::uint8_t /*blue*/) {}
   // The shared slot refresh (counts ended ports into the yield).
   virtual void refresh() = 0;
 };

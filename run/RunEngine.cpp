@@ -12,6 +12,8 @@
 #include "platform/DebugOutput.h"
 #include "run/ResultCodes.h"
 #include "run/RunLog.h"
+#include "run/StationOperations.h"
+#include "transport/BridgeCode.h"
 
 namespace qk {
 
@@ -49,6 +51,9 @@ class RunEngine::Display : public PortDisplay {
   void panelColour(int slot, SlotColour c) override { engine_.observer_.panelColour(slot, c); }
   void gauge(int slot, int percent) override { engine_.observer_.gauge(slot, percent); }
   void serialText(int slot, const std::string& s) override { engine_.observer_.serialText(slot, s); }
+  void secondGauge(int slot, bool visible, int percent, std::uint8_t r, std::uint8_t g, std::uint8_t b) override {
+    engine_.observer_.secondGauge(slot, visible, percent, r, g, b);
+  }
   void refresh() override { engine_.refreshSlots(); }
 
  private:
@@ -62,6 +67,13 @@ RunEngine::RunEngine(Station& station, OperationsFactory factory, RunObserver& o
       display_(std::make_unique<Display>(*this)),
       serials_(station.profile().settings.SerialNum) {
   for (auto& d : details_) d = std::make_unique<DetailBuffers>();
+}
+
+RunEngine::RunEngine(Station& station, RunObserver& observer) : RunEngine(station, nullptr, observer) {
+  factory_ = [this](int slot, const PortContext&, const GlobalParameter&, std::stop_token stop) {
+    ControllerContext& context = station_.controller(slot);
+    return std::make_unique<StationOperations>(station_, slot, context, *display_, activeCount_, std::move(stop));
+  };
 }
 
 RunEngine::~RunEngine() = default;
@@ -197,7 +209,17 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     return;
   }
   out.activeSlots = active;
-  retryBudget_ = 5 * static_cast<int>(active.size());
+  {
+    bool native = false, bridged = false;
+    for (int slot : active) {
+      const auto code = sc.ports()[static_cast<std::size_t>(slot)].bridgeCode;
+      (code == kBridgeNativeUsb ? native : bridged) = true;
+    }
+    out.mixedPaths = native && bridged;
+    if (out.mixedPaths) debugPrintf("both transport paths among the active drives; the run uses one for all");
+  }
+  activeCount_ = static_cast<int>(active.size());
+  retryBudget_ = 5 * activeCount_;
   GlobalParameter& gp = station_.globalParameter();
   GetGlobalParameter(s, station_.profile().catalogue, {station_.files().familyText, station_.files().sataVersion}, gp);
 

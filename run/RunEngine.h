@@ -33,6 +33,7 @@ struct RunOutcome {
   bool startDisabled = false;          // the connected-device check refused: START stays off until a rescan
   bool ran = false;                    // workers ran
   bool closeRequested = false;         // "Rebuild O.K., Close the AP"
+  bool mixedPaths = false;             // active drives of both transport paths (one path serves the run)
   LocalTime start, end;
   std::string logFile;
   bool logFailed = false;
@@ -60,6 +61,8 @@ using OperationsFactory = std::function<std::unique_ptr<PortOperations>(
 class RunEngine {
  public:
   RunEngine(Station& station, OperationsFactory factory, RunObserver& observer);
+  // The station's own operations: the controller protocol and the disk operations.
+  RunEngine(Station& station, RunObserver& observer);
   ~RunEngine();
 
   // The START button.
@@ -83,6 +86,7 @@ class RunEngine {
   SerialBook serials_;
   std::array<std::unique_ptr<DetailBuffers>, SlotLimit> details_;
   int retryBudget_ = 0;
+  int activeCount_ = 0;
 };
 
 }  // namespace qk

@@ -16,7 +16,9 @@ std::string VerdictText(const PortContext& r) {
     std::snprintf(text, sizeof text, "Fail (%s)(- -)", row.shortCode);
   } else if (r.failedUnitCount > 0) {
     std::snprintf(text, sizeof text, "Fail (%s)(%2.2d)", row.shortCode, r.failedUnit);
-  } else if (r.stepStatus[11] == -1) {
+  } else if (r.stepStatus[11] == -1 && r.shownCode == 11) {
+    // Only a drive that failed on its temperature shows it; a later step
+    // marked failed after another failure has read no temperature.
     std::snprintf(text, sizeof text, "Fail (%s), Temperature:%d", row.shortCode,
                   static_cast<int>(static_cast<std::int8_t>(r.temperature)));
   } else {

@@ -9,5 +9,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cli="$root/build/bin/qkstation-cli"
 if [ $# -gt 0 ]; then exec "$cli" "$@"; fi
 "$cli" files
-
 "$cli" --bench "$root/sim/demo/demo.bench" scan
+# A production run on the demo line: the demo profile is copied once into the
+# program folder, where the station keeps its serial numbers from run to run.
+[ -f "$root/build/bin/demo-line.ini" ] || cp "$root/sim/demo/line.ini" "$root/build/bin/demo-line.ini"
+"$cli" --profile demo-line.ini --bench "$root/sim/demo/line-sata.bench" run || true

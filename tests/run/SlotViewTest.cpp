@@ -31,6 +31,9 @@ TEST(SlotView, VerdictTexts) {
   EXPECT_EQ(VerdictText(hot), "Fail (Q09), Temperature:75");
   hot.temperature = 0xF6;  // a signed byte: -10
   EXPECT_EQ(VerdictText(hot), "Fail (Q09), Temperature:-10");
+  PortContext downloadFailed = ended(-1, 6);
+  downloadFailed.stepStatus[11] = -1;  // marked failed without running
+  EXPECT_EQ(VerdictText(downloadFailed), "Download Fail (D00)");
 
   EXPECT_EQ(VerdictText(ended(-1, 0)), " Fail ()");    // a failed rebuild: row 0 has no names
   EXPECT_EQ(VerdictText(ended(-1, 26)), " Fail (T00)");

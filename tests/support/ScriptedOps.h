@@ -96,12 +96,10 @@ class ScriptedOps : public PortOperations {
     return capacity;
   }
   bool readSmartData(WorkBuffer) override { return step("smart"); }
-  bool partitionDisk() override { return step("partition"); }
-  std::optional<std::string> findVolume() override {
-    if (!step("findVolume")) return std::nullopt;
-    return std::string("/dev/bench/Drive1-part1");
+  bool diskFormat(const std::string&, std::string& volume) override {
+    volume = "/dev/bench/Drive1p1";
+    return step("format");
   }
-  bool formatFat32(const std::string&, const std::string&) override { return step("format"); }
   bool copyImage(const std::string&) override { return step("copyImage"); }
   bool readSectors(std::uint32_t, std::uint32_t, WorkBuffer) override { return step("readSectors"); }
   bool flushCache() override { return step("flush"); }

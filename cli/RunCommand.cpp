@@ -1,0 +1,223 @@
+// run: START on the current profile, headless.
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/Cli.h"
+#include "cli/StationStart.h"
+#include "run/ResultCodes.h"
+#include "run/RunEngine.h"
+
+namespace qk::cli {
+
+namespace {
+
+const char* colourCode(SlotColour c) {
+  switch (c) {
+    case SlotColour::Green:
+      return "\033[30;42m";
+    case SlotColour::Red:
+      return "\033[37;41m";
+    case SlotColour::Yellow:
+      return "\033[30;43m";
+    default:
+      return "";
+  }
+}
+
+// What the operator's screen shows, as a live table on a terminal or one line
+// per event otherwise. Called from the workers' threads.
+class CliObserver : public RunObserver {
+ public:
+  explicit CliObserver(bool live) : live_(live) {}
+
+  void panelText(int slot, const std::string& text) override {
+    std::lock_guard lock(m_);
+    rows_[slot].step = text;
+    if (!live_) std::cout << "Port" << slot + 1 << ": " << text << std::endl;
+    redraw();
+  }
+  void gauge(int slot, int percent) override {
+    std::lock_guard lock(m_);
+    rows_[slot].gauge = percent;
+    redraw();
+  }
+  void serialText(int slot, const std::string& serial) override {
+    std::lock_guard lock(m_);
+    rows_[slot].serial = serial;
+  }
+  void secondGauge(int slot, bool visible, int percent, std::uint8_t r, std::uint8_t, std::uint8_t) override {
+    std::lock_guard lock(m_);
+    rows_[slot].second = visible ? percent : -1;
+    rows_[slot].writing = r != 0;
+    redraw();
+  }
+  void slots(const std::vector<SlotView>& views) override {
+    std::lock_guard lock(m_);
+    for (std::size_t i = 0; i < views.size(); ++i) {
+      if (!views[i].visible) continue;
+      Row& r = rows_[static_cast<int>(i)];
+      r.colour = views[i].colour;
+      if (views[i].panelText && r.colour != SlotColour::Yellow) r.verdict = *views[i].panelText;
+    }
+    redraw();
+  }
+  void elapsed(const std::string& text) override {
+    std::lock_guard lock(m_);
+    elapsed_ = text;
+    redraw();
+  }
+  void finish() {
+    std::lock_guard lock(m_);
+    force_ = true;
+    redraw();
+  }
+
+ private:
+  struct Row {
+    std::string serial, step, verdict;
+    int gauge = 0, second = -1;
+    bool writing = false;
+    SlotColour colour = SlotColour::Yellow;
+  };
+
+  void redraw() {
+    if (!live_) return;
+    // At most ten frames a second: fifty ports must not flood the terminal.
+    const auto now = std::chrono::steady_clock::now();
+    if (!force_ && now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    std::ostringstream out;
+    if (drawn_ > 0) out << "\033[" << drawn_ << "A";
+    int lines = 0;
+    for (const auto& [slot, r] : rows_) {
+      char head[64];
+      std::snprintf(head, sizeof head, "Port%-3d %-20.20s %3d%% ", slot + 1, r.serial.c_str(), r.gauge);
+      out << "\033[2K" << head;
+      if (r.second >= 0) out << (r.writing ? "write " : "verify ") << r.second << "% ";
+      const std::string& shown = r.verdict.empty() ? r.step : r.verdict;
+      out << colourCode(r.colour) << " " << shown << " \033[0m\n";
+      ++lines;
+    }
+    out << "\033[2KElapsed: " << elapsed_ << "\n";
+    ++lines;
+    drawn_ = lines;
+    std::cerr << out.str() << std::flush;
+  }
+
+  std::mutex m_;
+  bool live_;
+  bool force_ = false;
+  std::map<int, Row> rows_;
+  std::string elapsed_;
+  int drawn_ = 0;
+  std::chrono::steady_clock::time_point last_{};
+};
+
+std::string timeText(const LocalTime& t) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+  return buf;
+}
+
+struct RunArgs {
+  std::optional<int> mask;
+  std::string items;
+  bool claimNew = false;
+  bool close = false;
+  bool autoquit = false;
+};
+
+int runCommand(CliState& state, const RunArgs& args) {
+  auto station = startStation(state);
+  if (!station) return state.exitCode;
+  RunOptions options;
+  options.mask = args.mask;
+  options.mode = args.claimNew ? RunMode::ClaimNew : RunMode::Production;
+  options.rebuildClose = args.close;
+  std::stringstream items(args.items);
+  for (std::string n; std::getline(items, n, ',');) {
+    if (n.empty()) continue;
+    char* end = nullptr;
+    long v = std::strtol(n.c_str(), &end, 10);
+    if (*end || v < 1 || v > kTestItemCount) {
+      std::cerr << "run: --items takes test item numbers 1.." << kTestItemCount << ", not '" << n << "'" << std::endl;
+      return 2;
+    }
+    options.extraItems.push_back(static_cast<int>(v));
+  }
+  const bool live = !state.json && isatty(STDERR_FILENO);
+  CliObserver observer(live);
+  RunEngine engine(*station, observer);
+  RunOutcome out = engine.start(options);
+  observer.finish();
+  if (out.mixedPaths) {
+    std::cerr << "run: drives on the controller's USB interface and behind bridges are attached together; "
+                 "this run used the "
+              << (station->transportState().transportPath() == TransportPath::UsbPath ? "USB" : "SATA")
+              << " path for all of them" << std::endl;
+  }
+
+  Scanner& sc = station->scanner();
+  bool allPassed = out.ran;
+  nlohmann::json ports = nlohmann::json::array();
+  for (int slot : out.activeSlots) {
+    PortContext rec;
+    {
+      std::lock_guard lock(sc.scanLock());
+      rec = sc.ports()[static_cast<std::size_t>(slot)];
+    }
+    const bool passed = rec.stepStatus[25] == 1;
+    allPassed = allPassed && passed;
+    const ResultCodeRow& row = ResultCodeInfo(rec.shownCode);
+    ports.push_back({{"slot", slot + 1},
+                     {"serialNumber", rec.serialNumber.str()},
+                     {"verdict", passed ? "Pass" : "Fail"},
+                     {"resultCode", rec.resultCode},
+                     {"shownCode", rec.shownCode},
+                     {"shortCode", row.shortCode},
+                     {"failureText", ResultCodeInfo(rec.resultCode).failureText},
+                     {"slotText", VerdictText(rec)},
+                     {"stepStatus", std::vector<std::int32_t>(rec.stepStatus.begin(), rec.stepStatus.end())},
+                     {"temperature", rec.temperature}});
+    if (!state.json && !live) std::cout << "Port" << slot + 1 << ": " << (passed ? "Pass" : VerdictText(rec)) << "\n";
+  }
+  const ProfileSettings& s = station->profile().settings;
+  if (state.json) {
+    nlohmann::json j;
+    j["refused"] = out.refusal ? nlohmann::json(*out.refusal) : nlohmann::json(nullptr);
+    j["startTime"] = out.ran ? timeText(out.start) : "";
+    j["endTime"] = out.ran ? timeText(out.end) : "";
+    j["logFile"] = out.logFile;
+    j["reportFiles"] = out.reportFiles;
+    j["pass"] = s.NumberOfPass;
+    j["total"] = s.TotalTestCount;
+    j["ports"] = ports;
+    std::cout << j.dump(2) << std::endl;
+  } else if (out.ran) {
+    std::cout << "Yield " << YieldText(s) << (out.logFile.empty() ? "" : ", log " + out.logFile) << std::endl;
+  }
+  if (out.refusal || out.startDisabled) return 2;
+  return allPassed ? 0 : 1;
+}
+
+const CommandRegistration reg([](CLI::App& app, CliState& state) {
+  auto* run = app.add_subcommand("run", "Press START: run the profile on every active drive");
+  auto args = std::make_shared<RunArgs>();
+  run->add_option("--mask", args->mask, "Check test-list items 0..7 by the bits of N (as the command line does)");
+  run->add_option("--items", args->items, "Also enable test items by number, e.g. 12,16,20");
+  run->add_flag("--claim-new", args->claimNew, "Rebuild bad-block marks from the defect table");
+  run->add_flag("--close", args->close, "With --claim-new: a failed rebuild does not fail the drive");
+  run->add_flag("--autoquit", args->autoquit, "End after the run (always so on the command line)");
+  run->callback([&state, args] { state.exitCode = runCommand(state, *args); });
+});
+
+}  // namespace
+
+}  // namespace qk::cli
