@@ -1,0 +1,80 @@
+// A production run of 50 drives against one drive, on the bench with its time
+// factor fixed: the fixed waits of all ports run in parallel, so the ratio of
+// wall times should stay near 1. Also the station's CPU time per drive.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/Station.h"
+#include "run/RunEngine.h"
+#include "sim/SampleData.h"
+
+namespace {
+
+std::string makeLine(int drives) {
+  std::string dir = (std::filesystem::temp_directory_path() / "qkbench-XXXXXX").string();
+  if (!mkdtemp(dir.data())) std::abort();
+  dir += "/";
+  qk::WriteSampleData(dir);
+  std::string bench = "[Bench]\nTimeScale=0.02\n";
+  // Root hubs of ten ports: fifty drives fill exactly fifty slots.
+  const int hubs = (drives + 9) / 10;
+  for (int h = 0; h < hubs; ++h) bench += "[Hub" + std::to_string(h + 1) + "]\nParent=root\nKind=usb3\nPorts=10\n";
+  for (int d = 0; d < drives; ++d) {
+    bench += "[Drive" + std::to_string(d + 1) + "]\nAt=Hub" + std::to_string(d / 10 + 1) + ":" +
+             std::to_string(d % 10 + 1) + "\nToken=k402\nFlash=WBG\nChannel=4\nBank=2\nSectors=4194304\n";
+  }
+  std::ofstream(dir + "line.bench") << bench;
+  std::ofstream(dir + "QKMassProd.ini")
+      << "[TestItems]\nEnFlashModule=1\nEnSataTest=1\nEnFlashTest=1\nEnPreFormat=1\nEnRWTest=1\n"
+         "[FlashSetting]\nFlashUniName=WBG\nChannel=4\nBank=2\n";
+  return dir;
+}
+
+struct RunCost {
+  double wallMs;
+  double cpuMs;
+};
+
+double cpuMs() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+}
+
+RunCost runLine(const std::string& dir) {
+  qk::SilentOperator op;
+  qk::Station station(qk::ProgramFolder(dir), op);
+  if (station.startUp("", dir + "line.bench") != qk::Station::StartResult::Ok) std::abort();
+  qk::RunObserver observer;
+  qk::RunEngine engine(station, observer);
+  const double cpu0 = cpuMs();
+  const auto t0 = std::chrono::steady_clock::now();
+  qk::RunOutcome out = engine.start({});
+  const auto t1 = std::chrono::steady_clock::now();
+  if (!out.ran) std::abort();
+  return {std::chrono::duration<double, std::milli>(t1 - t0).count(), cpuMs() - cpu0};
+}
+
+void BM_RunFiftyAgainstOne(benchmark::State& state) {
+  const std::string one = makeLine(1), fifty = makeLine(50);
+  RunCost a{}, b{};
+  for (auto _ : state) {
+    a = runLine(one);
+    b = runLine(fifty);
+  }
+  state.counters["wall_ms_1"] = a.wallMs;
+  state.counters["wall_ms_50"] = b.wallMs;
+  state.counters["wall_ratio_50_to_1"] = b.wallMs / a.wallMs;
+  state.counters["cpu_ms_per_drive"] = b.cpuMs / 50.0;
+  std::filesystem::remove_all(one);
+  std::filesystem::remove_all(fifty);
+}
+BENCHMARK(BM_RunFiftyAgainstOne)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
