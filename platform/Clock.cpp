@@ -3,6 +3,8 @@
 #include <ctime>
 #include <sys/time.h>
 
+#include <unordered_map>
+
 namespace qk {
 
 namespace {
@@ -65,10 +67,28 @@ std::int64_t ScaledClock::scaleTimeout(std::int64_t ms) const {
 bool VirtualClock::sleepFor(std::int64_t ms, std::stop_token stop) {
   if (stop.stop_requested()) return false;
   if (ms > 0) {
-    now_ += ms;
+    // Each thread's own sleeps, kept in the thread (a new thread starts afresh
+    // even when the system hands it an old thread's id); its time is those
+    // plus what advance() added.
+    thread_local std::unordered_map<std::uint64_t, std::int64_t> own;
+    std::lock_guard lock(mutex_);
+    std::int64_t& mine = own[id_];
+    mine += ms;
+    if (mine + advanced_ > now_.load()) now_ = mine + advanced_;
     slept_ += ms;
   }
   return !stop.stop_requested();
+}
+
+void VirtualClock::advance(std::int64_t ms) {
+  std::lock_guard lock(mutex_);
+  now_ += ms;
+  advanced_ += ms;  // everyone's time moves with an explicit advance
+}
+
+std::uint64_t VirtualClock::nextId() {
+  static std::atomic<std::uint64_t> next{1};
+  return next++;
 }
 
 LocalTime VirtualClock::localTime() const {

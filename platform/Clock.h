@@ -53,14 +53,16 @@ class ScaledClock : public Clock {
   RealClock real_;
 };
 
-// Test clock: time only moves when someone sleeps or the test advances it.
-// A sleep advances the shared time by its own length and returns at once.
+// Test clock: time only moves when someone sleeps or the test advances it, and
+// a sleep returns at once. Threads sleep in parallel: each thread's time is the
+// sum of its own sleeps plus the test's advances, and the clock shows the
+// latest of them — fifty workers each waiting 20 s take 20 s, not 1000.
 class VirtualClock : public Clock {
  public:
   std::int64_t nowMs() const override { return now_.load(); }
   bool sleepFor(std::int64_t ms, std::stop_token stop = {}) override;
   LocalTime localTime() const override;
-  void advance(std::int64_t ms) { now_ += ms; }
+  void advance(std::int64_t ms);
   void setLocalTime(const LocalTime& t);
   std::int64_t totalSlept() const { return slept_.load(); }
 
@@ -68,6 +70,9 @@ class VirtualClock : public Clock {
   std::atomic<std::int64_t> now_{0};
   std::atomic<std::int64_t> slept_{0};
   mutable std::mutex mutex_;
+  std::int64_t advanced_ = 0;          // what advance() added, shared by all threads
+  const std::uint64_t id_ = nextId();  // keys this clock's time in each thread
+  static std::uint64_t nextId();
   LocalTime base_{2026, 12, 8, 8, 0, 0, 0, 2};
   std::int64_t baseAt_ = 0;  // virtual time at which base_ was set
 };

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/Locks.h"
@@ -17,6 +18,20 @@ TEST(VirtualClock, SleepsAdvanceTimeWithoutWaitingAndStopEndsThem) {
   stop.request_stop();
   EXPECT_FALSE(clock.sleepFor(1000, stop.get_token()));
   EXPECT_EQ(clock.nowMs(), 600000);
+}
+
+TEST(VirtualClock, ThreadsSleepInParallel) {
+  VirtualClock clock;
+  clock.advance(1000);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i) {
+    threads.emplace_back([&clock, i] {
+      for (int k = 0; k < 10; ++k) clock.sleepFor(100 * (i + 1));
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(clock.nowMs(), 1000 + 8000);  // the longest sleeper, not the sum
+  EXPECT_EQ(clock.totalSlept(), 100 * 10 * 36);
 }
 
 TEST(VirtualClock, LocalTimeFollowsVirtualTimeAcrossMidnight) {
