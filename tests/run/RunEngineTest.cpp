@@ -147,3 +147,43 @@ TEST_F(Bench, FailureReportsForInterfaceAndPreformatFailures) {
   for (const auto& f : out.reportFiles) EXPECT_EQ(f.rfind(home.path() + "log/Error_", 0), 0u) << f;
   EXPECT_NE(out.reportFiles[0].find("_01_AB_.._C.txt"), std::string::npos) << out.reportFiles[0];
 }
+
+TEST(RunOnBench, FiftyDrivesThroughTheControllerStepsInParallel) {
+  test::TempDir home;
+  ASSERT_TRUE(WriteSampleData(home.path()));
+  std::string bench;
+  for (int h = 0; h < 5; ++h) bench += "[Hub" + std::to_string(h + 1) + "]\nParent=root\nKind=usb3\nPorts=10\n";
+  for (int d = 0; d < 50; ++d) {
+    bench += "[Drive" + std::to_string(d + 1) + "]\nAt=Hub" + std::to_string(d / 10 + 1) + ":" +
+             std::to_string(d % 10 + 1) + "\nToken=k402\nFlash=WBG\nChannel=4\nBank=2\nSectors=2097152\n" +
+             (d == 17 ? "FaultInterface=7:3:1\n" : "") + (d == 33 ? "Temperature=90\n" : "Temperature=40\n");
+  }
+  home.write("line.bench", bench);
+  home.write("QKMassProd.ini",
+             "[TestItems]\nEnFlashModule=1\nEnSataTest=1\nEnFlashTest=1\nEnDramTest=1\nEnRWTest=1\n"
+             "EnCheckTemperature=1\nCheckMaxTemperatureValue=70\n"
+             "[FlashSetting]\nFlashUniName=WBG\nChannel=4\nBank=2\n[DeviceSetting]\nSNAutoInc=1\n");
+  test::RecordingOperator op;
+  VirtualClock clock;
+  Station station(ProgramFolder(home.path()), op);
+  ASSERT_EQ(station.startUp("", home.file("line.bench"), &clock), Station::StartResult::Ok);
+  RunObserver observer;
+  RunEngine engine(station, observer);
+  RunOutcome out = engine.start({});
+  ASSERT_TRUE(out.ran);
+  ASSERT_EQ(out.activeSlots.size(), 50u);
+  std::lock_guard lock(station.scanner().scanLock());
+  for (int slot = 0; slot < 50; ++slot) {
+    const PortContext& r = station.scanner().ports()[static_cast<std::size_t>(slot)];
+    if (slot == 17) {
+      EXPECT_EQ(r.resultCode, 3) << slot;
+    } else if (slot == 33) {
+      EXPECT_EQ(r.resultCode, 11) << slot;
+      EXPECT_EQ(r.temperature, 90);
+    } else {
+      EXPECT_EQ(r.stepStatus[25], 1) << "Port" << slot + 1 << " code " << r.resultCode;
+    }
+  }
+  EXPECT_EQ(station.profile().settings.NumberOfPass, 48);
+  EXPECT_EQ(out.reportFiles.size(), 1u);
+}
