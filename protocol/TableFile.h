@@ -25,8 +25,8 @@ inline constexpr std::uint16_t kBankMarker = 0xA0FB;
 inline constexpr std::uint16_t kTableEnd = 0xD1FE;
 
 // Writes the 16-byte table signature: the tag, "QKR20X-V001" and a zero byte.
-void WriteTableSignature(std::uint8_t* page, const std::uint8_t (&tag)[4]);
-bool HasTableSignature(const std::uint8_t* page, const std::uint8_t (&tag)[4]);
+void WriteTableSignature(std::uint8_t* page, const std::uint8_t* tag);
+bool HasTableSignature(const std::uint8_t* page, const std::uint8_t* tag);
 
 // "V#" + two digits for the firmware types that carry a version line, else empty.
 std::string TableVersionItem(int firmwareType);
