@@ -1,0 +1,168 @@
+// The firmware download on the simulated drive, read back through the loader
+// header, and the drive booting what was written.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "BenchRig.h"
+#include "protocol/DeviceDetail.h"
+#include "protocol/FirmwareDownload.h"
+#include "protocol/FlashTables.h"
+#include "protocol/LoaderHeader.h"
+#include "protocol/TableFile.h"
+
+using namespace qk;
+using qk::test::BenchRig;
+
+namespace {
+
+class Download : public ::testing::TestWithParam<const char*> {
+ protected:
+  bool usb() const { return std::string(GetParam()) == test::kUsbToken; }
+};
+
+// Blank drive -> preformatted -> system blocks known -> the run's firmware files chosen.
+void prepare(BenchRig& rig, std::vector<std::string> files) {
+  ASSERT_TRUE(rig.steps->Preformat(rig.work(), {false, false, false}));
+  ASSERT_TRUE(rig.steps->FindSystemBlocks(rig.work()));
+  rig.ctx.params.TableFiles.clear();
+  for (auto& f : files) rig.ctx.params.TableFiles.push_back(rig.dir.file(f));
+  rig.ctx.params.TableFileSizesKiB.assign(files.size(), kSampleFirmwareSize / 1024);
+}
+
+}  // namespace
+
+TEST_P(Download, ReadLoaderHeaderGivesBackWhatWentIn) {
+  BenchRig rig(GetParam());
+  ASSERT_TRUE(rig.ops);
+  GlobalParameter& gp = rig.ctx.params;
+  gp.Bch16ReadThreshold = 11, gp.Bch24ReadThreshold = 24;
+  gp.Bch16EccCopyThreshold = 12, gp.Bch24EccCopyThreshold = 25;
+  gp.WearLevelFrequency = 33;
+  gp.ReservedRatio = 0x123;
+  prepare(rig, {usb() ? "SYS_U.bin" : "SYS_S.bin"});
+  ASSERT_TRUE(DownloadFirmware(*rig.ops, rig.work(), "SN0001", "", 21));
+  const GlobalParameter want = gp;
+  const SystemBlockList blocks = rig.ctx.loader.systemBlocks;
+
+  // Forget what the station knew; the drive's header must bring it back.
+  gp.FlashIdWord = 0, gp.Channel = 0, gp.Bank = 0, gp.CECount = 0, gp.EccMode = 0, gp.ReservedRatio = 0;
+  gp.Bch16ReadThreshold = gp.Bch24ReadThreshold = gp.Bch16EccCopyThreshold = gp.Bch24EccCopyThreshold = 0;
+  gp.WearLevelFrequency = 0;
+  gp.geometry = FlashGeometry{};
+  gp.geometry.PageSectors = want.geometry.PageSectors;
+  rig.ctx.loader = PortLoaderState{};
+  // Back to the boot ROM: the download leaves the general-purpose program running.
+  ASSERT_TRUE(rig.ops->RestartController(0, 0));
+  ASSERT_TRUE(ReadLoaderHeader(*rig.ops, rig.work(), !usb()));
+  EXPECT_EQ(gp.FlashIdWord, want.FlashIdWord);
+  EXPECT_EQ(gp.Channel, want.Channel);
+  EXPECT_EQ(gp.Bank, want.Bank);
+  EXPECT_EQ(gp.CECount, want.CECount);
+  EXPECT_EQ(gp.EccMode, want.EccMode);
+  EXPECT_EQ(gp.ReservedRatio, want.ReservedRatio);
+  EXPECT_EQ(gp.geometry.TotalBlock, want.geometry.TotalBlock);
+  EXPECT_EQ(gp.geometry.BlockPage, want.geometry.BlockPage);
+  EXPECT_EQ(gp.geometry.Die, want.geometry.Die);
+  EXPECT_EQ(gp.geometry.CEMap, want.geometry.CEMap);
+  EXPECT_EQ(gp.Bch16ReadThreshold, want.EccMode == 2 ? 0 : 11);
+  EXPECT_EQ(gp.Bch24ReadThreshold, want.EccMode == 2 ? 24 : 0);
+  EXPECT_EQ(gp.Bch24EccCopyThreshold, want.EccMode == 2 ? 25 : 0);
+  EXPECT_EQ(gp.WearLevelFrequency, 33);
+  EXPECT_EQ(rig.ctx.loader.systemBlocks.count, blocks.count);
+  EXPECT_EQ(rig.ctx.loader.systemBlocks.blocks, blocks.blocks);
+  EXPECT_EQ(rig.ctx.loader.firmware.count, 1);
+  EXPECT_EQ(rig.ctx.loader.firmware.firstPage[0], 8);
+  EXPECT_EQ(rig.ctx.loader.firmware.pageCount[0], kSampleFirmwareSize / rig.ops->pageBytes());
+  // The identity page of the path's firmware file is left in the buffer.
+  EXPECT_EQ(std::memcmp(rig.work() + 0x300, "QKSSD", 5), 0);
+  EXPECT_EQ(rig.work()[0x30D], usb() ? 'U' : 'S');
+}
+
+TEST_P(Download, BootedDriveShowsTheDownloadedIdentity) {
+  BenchRig rig(GetParam());
+  ASSERT_TRUE(rig.ops);
+  GlobalParameter& gp = rig.ctx.params;
+  gp.ModelNumber = "QK Test Model";
+  gp.FirmwareRevision = "REV0042";
+  gp.InquiryVendor = "QKVEND";
+  gp.InquiryProduct = "QK PRODUCT";
+  gp.UsbManufacturer = "QK Maker";
+  gp.UsbProduct = "QK Stick";
+  gp.UsbVendorId = 0xABCD;
+  gp.UsbProductId = 0x0123;
+  prepare(rig, {"SYS_S.bin", "SYS_U.bin"});
+  ASSERT_TRUE(DownloadFirmware(*rig.ops, rig.work(), "SER123456789", "", 21));
+  EXPECT_EQ(rig.ctx.loader.firmware.count, 2);
+  EXPECT_EQ(rig.ctx.loader.firmware.firstPage[1], 8 + rig.ctx.loader.firmware.pageCount[0]);
+
+  ASSERT_TRUE(rig.ops->IsLoaderMode());
+  rig.ops->LeaveLoaderMode(rig.work());
+  EXPECT_FALSE(rig.ops->IsLoaderMode());
+  auto id = ReadUsbIdentityRecord(*rig.ops, rig.work());
+  ASSERT_TRUE(id);
+  EXPECT_EQ(id->serial, "SER123456789");
+  EXPECT_EQ(id->vendor.substr(0, 6), "QKVEND");
+  EXPECT_EQ(id->product.substr(0, 10), "QK PRODUCT");
+  EXPECT_EQ(id->manufacturer, "QK Maker");
+  EXPECT_EQ(id->productString, "QK Stick");
+  EXPECT_EQ(id->vid, 0xABCD);
+  EXPECT_EQ(id->pid, 0x0123);
+
+  DeviceDetail d = ReadDeviceDetail(*rig.ops, rig.work());
+  EXPECT_TRUE(d.answered);
+  EXPECT_FALSE(d.loaderMode);
+  EXPECT_NE(d.capacityMB, 0u);
+  EXPECT_EQ(d.capacity, std::to_string(d.capacityMB) + " MB");
+  EXPECT_EQ(d.fwInfo.substr(0, 5), "QKSSD");
+  if (usb()) {
+    EXPECT_EQ(d.serial, "SER123456789");
+    EXPECT_EQ(d.vid, "ABCD");
+    EXPECT_EQ(d.pid, "0123");
+    EXPECT_EQ(d.manufacturerString, "QK Maker");
+    EXPECT_TRUE(d.model.empty());
+  } else {
+    std::string serial, model;
+    ASSERT_TRUE(rig.ops->ReadIdentityStrings(serial, model));
+    EXPECT_EQ(serial.substr(0, 12), "SER123456789");
+    EXPECT_EQ(model.substr(0, 13), "QK Test Model");
+    EXPECT_EQ(d.model.substr(0, 13), "QK Test Model");
+    EXPECT_EQ(d.firmware.substr(0, 7), "REV0042");
+    EXPECT_EQ(d.serial.substr(0, 12), "SER123456789");
+  }
+
+  // The tables the download wrote back pass the check, and the counts are clean.
+  std::array<std::uint8_t, kBadBlockRowBytes> rows{};
+  std::array<std::uint32_t, 5> totals{};
+  EXPECT_TRUE(CheckTables(*rig.ops, rig.work()));
+  rig.ops->LeaveLoaderMode(rig.work());
+  EXPECT_TRUE(CountBadBlocks(*rig.ops, rig.work(), rows, totals));
+  EXPECT_EQ(totals, (std::array<std::uint32_t, 5>{}));
+}
+
+TEST_P(Download, DriveInLoaderModeShowsNoLoaderArea) {
+  BenchRig rig(GetParam());
+  ASSERT_TRUE(rig.ops);
+  DeviceDetail d = ReadDeviceDetail(*rig.ops, rig.work());
+  EXPECT_TRUE(d.answered);
+  EXPECT_TRUE(d.loaderMode);
+  EXPECT_TRUE(d.fwInfo.empty());
+  EXPECT_TRUE(d.vid.empty());
+  if (!usb()) {
+    EXPECT_EQ(d.model.substr(0, 22), "Generic FCR SATA Loade");
+  }
+}
+
+TEST_P(Download, FirmwareThatDoesNotFitABlockWritesNothing) {
+  BenchRig rig(GetParam());
+  ASSERT_TRUE(rig.ops);
+  prepare(rig, {"SYS_S.bin", "SYS_U.bin"});
+  // 8 + 2 x 16 pages fit in 64; pretend the files are larger (8 + 2 x 50).
+  rig.ctx.params.TableFileSizesKiB = {200, 200};
+  const std::size_t traced = rig.dir.read("trace.txt").size();
+  EXPECT_FALSE(DownloadFirmware(*rig.ops, rig.work(), "SN", "", 21));
+  EXPECT_EQ(rig.dir.read("trace.txt").size(), traced);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothPaths, Download, ::testing::Values(test::kUsbToken, test::kBridgeToken));
