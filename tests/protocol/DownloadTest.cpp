@@ -2,7 +2,9 @@
 // header, and the drive booting what was written.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "BenchRig.h"
@@ -30,6 +32,8 @@ void prepare(BenchRig& rig, std::vector<std::string> files) {
   for (auto& f : files) rig.ctx.params.TableFiles.push_back(rig.dir.file(f));
   rig.ctx.params.TableFileSizesKiB.assign(files.size(), kSampleFirmwareSize / 1024);
 }
+
+bool exists(BenchRig& rig, const std::string& name) { return std::filesystem::exists(rig.dir.file(name)); }
 
 }  // namespace
 
@@ -166,3 +170,96 @@ TEST_P(Download, FirmwareThatDoesNotFitABlockWritesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPaths, Download, ::testing::Values(test::kUsbToken, test::kBridgeToken));
+
+TEST_P(Download, HeaderOnAnOddBlockIsFound) {
+  // Block 0 is bad, so the loader area sits on blocks 1..4.
+  BenchRig rig(GetParam(), "FactoryBad=0:0:0\n");
+  ASSERT_TRUE(rig.ops);
+  prepare(rig, {usb() ? "SYS_U.bin" : "SYS_S.bin"});
+  EXPECT_EQ(rig.ctx.loader.systemBlocks.blocks[0], 1);
+  ASSERT_TRUE(DownloadFirmware(*rig.ops, rig.work(), "SN0001", "", 21));
+  ASSERT_TRUE(rig.ops->RestartController(0, 0));
+  rig.ctx.loader = PortLoaderState{};
+  ASSERT_TRUE(ReadLoaderHeader(*rig.ops, rig.work(), !usb()));
+  EXPECT_EQ(rig.ctx.loader.systemBlocks.blocks[0], 1);
+  EXPECT_EQ(rig.ctx.loader.firmware.count, 1);
+}
+
+TEST_P(Download, SystemAreaValuesAndTheSealedLastPage) {
+  BenchRig rig(GetParam());
+  ASSERT_TRUE(rig.ops);
+  ASSERT_EQ(rig.ctx.params.FeatureBytes[5], 0);  // no remap: the SYSP page is page 3
+  prepare(rig, {"SYS_S.bin"});
+  rig.ctx.params.DumpDebugFile = 1;
+  ASSERT_TRUE(DownloadFirmware(*rig.ops, rig.work(), "SN0001", "", 21));
+  const PortLoaderState& port = rig.ctx.loader;
+  EXPECT_GE(port.syspA, 2);
+  EXPECT_EQ(port.syspAPlus1, port.syspA + 1);
+  EXPECT_EQ(port.syspBPlus1, port.syspB + 1);  // two banks: B is kept
+  EXPECT_EQ(port.laterBadCount, 0u);          // page 2 ends at its first entry
+  // Pages read and written: 1, 2 and the SYSP page 3; never a page 4.
+  EXPECT_TRUE(exists(rig, "10_TP03.raw"));
+  EXPECT_FALSE(exists(rig, "10_TP04.raw"));
+  EXPECT_TRUE(exists(rig, "10_WT03.raw"));
+  EXPECT_EQ(rig.dir.read("01_CP.raw").size(), 4u * 64 * 1024);
+  // The read-back: the file is an exact page multiple, so its last page
+  // carries the seal in place of file data.
+  char name[32];
+  std::snprintf(name, sizeof name, "UP00%2.2X00.raw", port.systemBlocks.blocks[0]);
+  const std::string up = rig.dir.read(name);
+  ASSERT_EQ(up.size(), kSampleFirmwareSize);
+  EXPECT_EQ(up.substr(up.size() - 4), std::string("\x55\xAA\xEC\x31", 4));
+  EXPECT_EQ(up.substr(0x300, 5), "QKSSD");
+}
+
+TEST_P(Download, SignatureFailuresLeaveTheirRecord) {
+  {  // A blank drive has no factory table.
+    BenchRig rig(GetParam());
+    ASSERT_TRUE(rig.ops);
+    ASSERT_TRUE(rig.steps->FindSystemBlocks(rig.work()));
+    rig.ctx.params.TableFiles = {rig.dir.file("SYS_S.bin")};
+    const std::size_t traced = rig.dir.read("trace.txt").size();
+    EXPECT_FALSE(DownloadFirmware(*rig.ops, rig.work(), "SN", "", 21));
+    EXPECT_EQ(rig.work()[0], kDownloadPage1Bad);
+    EXPECT_EQ(rig.work()[1], 0);
+    EXPECT_EQ(rig.work()[2], 0xFF);  // the erased page follows
+    // Nothing was written: no page write (8A) after the failure.
+    const std::string after = rig.dir.read("trace.txt").substr(traced);
+    EXPECT_EQ(after.find("FF 04 8A"), std::string::npos);
+    EXPECT_EQ(after.find("FF E5 8A"), std::string::npos);
+    EXPECT_NE(after.find(usb() ? "FF 04 89" : "FF E5 89"), std::string::npos);  // it did read
+  }
+  {  // A remap page was expected but preformat wrote none.
+    BenchRig rig(GetParam());
+    ASSERT_TRUE(rig.ops);
+    prepare(rig, {"SYS_S.bin"});
+    rig.ctx.params.FeatureBytes[5] = 1;
+    EXPECT_FALSE(DownloadFirmware(*rig.ops, rig.work(), "SN", "", 21));
+    EXPECT_EQ(rig.work()[0], kDownloadPage3Bad);
+    EXPECT_EQ(rig.work()[1], 0);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(rig.work()) + 2, 4), "SYSP");
+  }
+}
+
+TEST_P(Download, VariantSwitch) {
+  for (bool keep : {false, true}) {
+    BenchRig rig(GetParam());
+    ASSERT_TRUE(rig.ops);
+    prepare(rig, {"SYS_S.bin"});
+    rig.state.setAtaWrapVariant(1);
+    rig.state.setKeepVariantOne(keep);
+    ASSERT_TRUE(DownloadFirmware(*rig.ops, rig.work(), "SN", "", 21));
+    EXPECT_EQ(rig.state.ataWrapVariant(), keep ? 1 : 2) << keep;
+  }
+}
+
+TEST_P(Download, EarlyBadBlocksExported) {
+  BenchRig rig(GetParam(), "FactoryBad=1:0:0x123,2:1:77\n");
+  ASSERT_TRUE(rig.ops);
+  prepare(rig, {"SYS_S.bin"});
+  rig.ctx.params.EnSaveDefectTable = 1;
+  ASSERT_TRUE(DownloadFirmware(*rig.ops, rig.work(), "SN", rig.dir.file("SN_EB.txt"), 21));
+  EXPECT_EQ(rig.dir.read("SN_EB.txt"),
+            "V#21\r\nC#00\r\nB#00\r\nB#01\r\nC#01\r\nB#00U#0123,00,0\r\nB#01\r\nC#02\r\nB#00\r\nB#01U#004D,00,0\r\n"
+            "C#03\r\nB#00\r\nB#01");
+}
