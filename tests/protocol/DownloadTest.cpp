@@ -263,3 +263,36 @@ TEST_P(Download, EarlyBadBlocksExported) {
             "V#21\r\nC#00\r\nB#00\r\nB#01\r\nC#01\r\nB#00U#0123,00,0\r\nB#01\r\nC#02\r\nB#00\r\nB#01U#004D,00,0\r\n"
             "C#03\r\nB#00\r\nB#01");
 }
+
+TEST_P(Download, CheckTablesAndBadBlockCounts) {
+  // Later bad blocks in the firmware's own list: kind 1 on channels 0 and 2 of slot 0, kind 5 on channel 1 of slot 1.
+  BenchRig rig(GetParam(), "FactoryBad=3:1:0x40\nFaultLaterBad=1:0x200:0x05,5:0x300:0x00:0x02\n");
+  ASSERT_TRUE(rig.ops);
+  prepare(rig, {usb() ? "SYS_U.bin" : "SYS_S.bin"});
+  ASSERT_TRUE(DownloadFirmware(*rig.ops, rig.work(), "SN", "", 21));
+  ASSERT_TRUE(CheckTables(*rig.ops, rig.work()));
+  rig.ops->LeaveLoaderMode(rig.work());
+  std::array<std::uint8_t, kBadBlockRowBytes> rows{};
+  std::array<std::uint32_t, 5> totals{};
+  ASSERT_TRUE(CountBadBlocks(*rig.ops, rig.work(), rows, totals));
+  EXPECT_EQ(totals, (std::array<std::uint32_t, 5>{1, 0, 0, 1, 2}));
+  auto cell = [&](std::size_t row, std::size_t col) { return rows[(row * 5 + col) * 4]; };
+  // Two chip enables per group: banks 0 and 1 share the rows of their channel.
+  EXPECT_EQ(cell(3, 0), 1);
+  EXPECT_EQ(cell(0, 4), 1);
+  EXPECT_EQ(cell(2, 4), 1);
+  EXPECT_EQ(cell(1, 3), 1);
+}
+
+TEST_P(Download, CheckTablesNamesTheMissingPage) {
+  BenchRig rig(GetParam());
+  ASSERT_TRUE(rig.ops);
+  prepare(rig, {usb() ? "SYS_U.bin" : "SYS_S.bin"});
+  ASSERT_TRUE(DownloadFirmware(*rig.ops, rig.work(), "SN", "", 21));
+  // A put of the defect table writes the header and page 1 only.
+  rig.dir.write("def.txt", "V#21\r\nC#00B#00\r\nC#01B#00\r\nC#02B#00\r\nC#03B#00");
+  ASSERT_TRUE(PutDefectTable(*rig.ops, rig.work(), rig.dir.file("def.txt"), 21));
+  rig.ops->RestartController(0, 0);
+  EXPECT_FALSE(CheckTables(*rig.ops, rig.work()));
+  EXPECT_EQ(rig.work()[0], kCheckLaterPage);
+}
