@@ -103,6 +103,8 @@ bool readFactoryEntry(TableReader& r, FactoryEntry& e) {
   char x = 0, y = 0, k = 0;
   if (!r.hex4(e.block) || !r.expect(',') || !r.any(x) || !r.any(y) || !r.expect(',') || !r.any(k)) return false;
   if (x < '0' || x > '?' || y < '0' || y > '?' || k < '0' || k > '9') return false;
+  // The two markers are not block numbers: written as entries they would end the table or start a bank.
+  if (e.block == kBankMarker || e.block == kTableEnd) return false;
   e.fields = static_cast<std::uint8_t>((x - '0') * 16 + (y - '0'));
   e.kind = static_cast<std::uint8_t>(k - '0');
   return true;
