@@ -35,6 +35,7 @@ class ControllerOps {
   VendorCommands& vendor() { return vendor_; }
   StandardCommands& standard() { return standard_; }
   ControllerContext& context() { return ctx_; }
+  DeviceTransport& transport() { return t_; }
   const GlobalParameter& params() const { return ctx_.params; }
   TransportPath path() const { return t_.state().transportPath(); }
   std::uint32_t pageBytes() const { return ctx_.params.geometry.PageSectors * 512U; }

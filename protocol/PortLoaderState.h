@@ -12,6 +12,13 @@ struct SystemBlockList {
   std::array<std::uint16_t, 4> blocks{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
 };
 
+// The firmware files as a loader header lists them.
+struct FirmwareTable {
+  std::uint8_t count = 0;  // 1 or 2; also the boot source of a USB drive
+  std::array<std::uint16_t, 2> firstPage{};
+  std::array<std::uint16_t, 2> pageCount{};
+};
+
 struct PortLoaderState {
   SystemBlockList systemBlocks;
   std::uint32_t laterBadCount = 0;
@@ -23,6 +30,7 @@ struct PortLoaderState {
   std::uint8_t firmwareOption = 0;
   // First page of firmware file 0 from the last loader header built or read; 0 before.
   std::uint16_t firstFirmwarePage = 0;
+  FirmwareTable firmware;
 };
 
 }  // namespace qk
