@@ -35,12 +35,13 @@ const char* colourCode(SlotColour c) {
 // per event otherwise. Called from the workers' threads.
 class CliObserver : public RunObserver {
  public:
-  explicit CliObserver(bool live) : live_(live) {}
+  // live: a redrawn table on stderr; otherwise one line per event on `events`.
+  CliObserver(bool live, std::ostream& events) : live_(live), events_(events) {}
 
   void panelText(int slot, const std::string& text) override {
     std::lock_guard lock(m_);
     rows_[slot].step = text;
-    if (!live_) std::cout << "Port" << slot + 1 << ": " << text << std::endl;
+    if (!live_) events_ << "Port" << slot + 1 << ": " << text << std::endl;
     redraw();
   }
   void gauge(int slot, int percent) override {
@@ -113,6 +114,7 @@ class CliObserver : public RunObserver {
 
   std::mutex m_;
   bool live_;
+  std::ostream& events_;
   bool force_ = false;
   std::map<int, Row> rows_;
   std::string elapsed_;
@@ -153,7 +155,8 @@ int runCommand(CliState& state, const RunArgs& args) {
     options.extraItems.push_back(static_cast<int>(v));
   }
   const bool live = !state.json && isatty(STDERR_FILENO);
-  CliObserver observer(live);
+  // With --json, stdout carries only the result object.
+  CliObserver observer(live, state.json ? std::cerr : std::cout);
   RunEngine engine(*station, observer);
   RunOutcome out = engine.start(options);
   observer.finish();

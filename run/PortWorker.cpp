@@ -321,7 +321,8 @@ void PortWorker::identityRead() {
       id_.model = ataText(buf, 54, 40);
       id_.firmware = ataText(buf, 46, 8);
       id_.serial = ataText(buf, 20, 20);
-      rec_.serialNumber.assign(id_.serial);
+      // The drive pads with blanks; the port keeps the serial itself.
+      rec_.serialNumber.assign(id_.serial.substr(0, id_.serial.find_last_not_of(' ') + 1));
     }
     // Vendor and product live in the USB identity record; a drive without a USB image has none.
     if (t[14] || t[15]) {

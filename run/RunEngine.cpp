@@ -224,7 +224,15 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   GetGlobalParameter(s, station_.profile().catalogue, {station_.files().familyText, station_.files().sataVersion}, gp);
 
   if (options.mode == RunMode::TableTransfer) {
-    debugPrintf("table transfer: not available in this build");
+    // The file named in the page's edit for the chosen transfer.
+    const std::string* file = nullptr;
+    switch (options.transfer) {
+      case TableTransferKind::GetDefect: file = &s.TableIn; break;
+      case TableTransferKind::PutDefect: file = &s.TableOut; break;
+      case TableTransferKind::GetLater: file = &s.LaterTableIn; break;
+      case TableTransferKind::PutLater: file = &s.LaterTableOut; break;
+    }
+    out.transfer = RunTableTransfer(station_, options.transfer, station_.folder().resolve(*file), {});
     return;
   }
 

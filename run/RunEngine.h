@@ -15,6 +15,7 @@
 #include "run/PortWorker.h"
 #include "run/Serials.h"
 #include "run/SlotView.h"
+#include "run/TableTransfer.h"
 
 namespace qk {
 
@@ -22,6 +23,7 @@ enum class RunMode { Production, TableTransfer, ClaimNew };
 
 struct RunOptions {
   RunMode mode = RunMode::Production;
+  TableTransferKind transfer = TableTransferKind::GetDefect;  // table-transfer mode: which one
   bool rebuildClose = false;        // "Close AP after Rebuild"
   bool repairUsed = false;          // the pre-format repair box
   std::optional<int> mask;          // the command-line mask on the test-item list
@@ -34,6 +36,7 @@ struct RunOutcome {
   bool ran = false;                    // workers ran
   bool closeRequested = false;         // "Rebuild O.K., Close the AP"
   bool mixedPaths = false;             // active drives of both transport paths (one path serves the run)
+  std::optional<TableTransferOutcome> transfer;  // the table-transfer mode's outcome
   LocalTime start, end;
   std::string logFile;
   bool logFailed = false;

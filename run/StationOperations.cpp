@@ -8,6 +8,9 @@
 #include "diskops/RwFailureRecord.h"
 #include "diskops/RwTests.h"
 #include "platform/DebugOutput.h"
+#include "protocol/DeviceDetail.h"
+#include "protocol/FirmwareDownload.h"
+#include "protocol/FlashTables.h"
 
 namespace qk {
 
@@ -66,27 +69,29 @@ bool StationOperations::preformat(WorkBuffer b, bool eraseSearch, bool laterBad,
   return steps_.Preformat(b.data(), PreformatOptions{eraseSearch, laterBad, repairUsed});
 }
 
-bool StationOperations::downloadFirmware(WorkBuffer, const std::string&, const std::string&, int) {
-  debugPrintf("Port%d: firmware download is not available in this build", slot_ + 1);
-  return false;
+bool StationOperations::downloadFirmware(WorkBuffer b, const std::string& serial, const std::string& ebPath,
+                                         int familyCode) {
+  return DownloadFirmware(ops_, b.data(), serial, ebPath, familyCode) && VerifyDownload(ops_, b.data());
 }
 
-bool StationOperations::checkTables(WorkBuffer) {
-  debugPrintf("Port%d: table check is not available in this build", slot_ + 1);
-  return false;
-}
+bool StationOperations::checkTables(WorkBuffer b) { return CheckTables(ops_, b.data()); }
 
 bool StationOperations::leaveLoaderMode(WorkBuffer b) { return ops_.LeaveLoaderMode(b.data()); }
 
-bool StationOperations::countBadBlocks(WorkBuffer, std::span<std::uint8_t>, std::array<std::uint32_t, 5>&) {
-  return false;
+bool StationOperations::countBadBlocks(WorkBuffer b, std::span<std::uint8_t> rows,
+                                       std::array<std::uint32_t, 5>& totals) {
+  return CountBadBlocks(ops_, b.data(), rows, totals);
 }
 
 bool StationOperations::checkTemperature(WorkBuffer b, std::uint8_t limit, std::uint8_t& temperature) {
   return steps_.CheckTemperature(b.data(), limit, temperature);
 }
 
-std::optional<UsbIdentity> StationOperations::readUsbIdentity(WorkBuffer) { return std::nullopt; }
+std::optional<UsbIdentity> StationOperations::readUsbIdentity(WorkBuffer b) {
+  auto record = ReadUsbIdentityRecord(ops_, b.data());
+  if (!record) return std::nullopt;
+  return UsbIdentity{record->vendor, record->product, record->manufacturer, record->productString, record->serial};
+}
 
 std::uint64_t StationOperations::readCapacitySectors() { return ops_.ReadCapacitySectors(); }
 

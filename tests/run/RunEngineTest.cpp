@@ -148,7 +148,7 @@ TEST_F(Bench, FailureReportsForInterfaceAndPreformatFailures) {
   EXPECT_NE(out.reportFiles[0].find("_01_AB_.._C.txt"), std::string::npos) << out.reportFiles[0];
 }
 
-TEST(RunOnBench, FiftyDrivesThroughTheControllerStepsInParallel) {
+TEST(RunOnBench, FiftyDrivesThroughEveryStepInParallel) {
   test::TempDir home;
   ASSERT_TRUE(WriteSampleData(home.path()));
   std::string bench;
@@ -160,8 +160,9 @@ TEST(RunOnBench, FiftyDrivesThroughTheControllerStepsInParallel) {
   }
   home.write("line.bench", bench);
   home.write("QKMassProd.ini",
-             "[TestItems]\nEnFlashModule=1\nEnSataTest=1\nEnFlashTest=1\nEnDramTest=1\nEnRWTest=1\n"
-             "EnCheckTemperature=1\nCheckMaxTemperatureValue=70\n"
+             "[TestItems]\nEnFlashModule=1\nEnSataTest=1\nEnFlashTest=1\nEnDramTest=1\nEnPreFormat=1\n"
+             "EnDownload=1\nEnRWTest=1\nEnCheckTables=1\nEnFormat=1\nEnCheckTemperature=1\n"
+             "CheckMaxTemperatureValue=70\n"
              "[FlashSetting]\nFlashUniName=WBG\nChannel=4\nBank=2\n[DeviceSetting]\nSNAutoInc=1\n");
   test::RecordingOperator op;
   VirtualClock clock;
