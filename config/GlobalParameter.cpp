@@ -1,5 +1,7 @@
 #include "config/GlobalParameter.h"
 
+#include "platform/LittleEndian.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -17,10 +19,6 @@ int log2Low(std::uint32_t v) {
   return n;
 }
 
-void put16(std::span<std::uint8_t> b, std::size_t at, std::uint16_t v) {
-  b[at] = static_cast<std::uint8_t>(v & 0xFF);
-  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
 
 // ATA strings: space-padded, the two bytes of every word swapped.
 void putAtaText(std::span<std::uint8_t> b, std::size_t at, std::size_t width, const std::string& text) {

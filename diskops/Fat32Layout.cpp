@@ -1,19 +1,13 @@
 #include "diskops/Fat32Layout.h"
 
+#include "platform/LittleEndian.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace qk {
 
 namespace {
-void put16(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(std::uint8_t* p, std::uint32_t v) {
-  put16(p, v);
-  put16(p + 2, v >> 16);
-}
 }  // namespace
 
 std::uint32_t SectorsPerCluster(std::uint64_t diskBytes, std::uint32_t bps) {

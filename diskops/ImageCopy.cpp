@@ -1,5 +1,7 @@
 #include "diskops/ImageCopy.h"
 
+#include "platform/LittleEndian.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,10 +59,6 @@ class File {
   int fd_;
 };
 
-std::uint32_t le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 // Each copy opens the image on its own, so many ports can read one file at once.
 File openImage(const std::string& file) { return File(::open(file.c_str(), O_RDONLY | O_CLOEXEC)); }

@@ -1,17 +1,12 @@
 #include "diskops/Mbr.h"
 
+#include "platform/LittleEndian.h"
+
 #include <cstring>
 
 namespace qk {
 
 namespace {
-void put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-std::uint32_t le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 // CHS address: head; sector (bits 0..5) with cylinder bits 8..9 on top; cylinder bits 0..7.
 // Beyond cylinder 1023 the customary "too far" value is written.

@@ -1,17 +1,12 @@
 #include "diskops/RwFailureRecord.h"
 
+#include "platform/LittleEndian.h"
+
 #include <cstdio>
 
 namespace qk {
 
 namespace {
-void put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-std::uint32_t le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 std::string format(const char* f, unsigned a, unsigned b = 0) {
   char text[96];
   std::snprintf(text, sizeof text, f, a, b);

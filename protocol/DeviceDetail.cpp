@@ -1,5 +1,7 @@
 #include "protocol/DeviceDetail.h"
 
+#include "platform/LittleEndian.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -41,7 +43,6 @@ std::string hex4(std::uint16_t v) {
   return s;
 }
 
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
 bool isUsbFirmwarePage(const std::uint8_t* page) {
   return std::memcmp(page + 0x300, "QKSS", 4) == 0 && page[kFormAt] == 'U';

@@ -1,5 +1,7 @@
 #include "protocol/FirmwareDownload.h"
 
+#include "platform/LittleEndian.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -22,7 +24,6 @@ constexpr std::size_t kSequenceOffset = 44;   // in the ReadLoaderInfo reply
 constexpr std::uint8_t kWriteLoaderPrep = 0x10;
 constexpr std::uint8_t kTaskOneDone = 14;
 
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
 std::string hexName(const char* format, unsigned a, unsigned b = 0, unsigned c = 0) {
   char name[64];

@@ -1,5 +1,7 @@
 #include "protocol/FlashTables.h"
 
+#include "platform/LittleEndian.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -22,11 +24,6 @@ constexpr std::uint8_t kWriteLoaderPrep = 0x10;
 constexpr std::uint8_t kTaskOneDone = 14;
 constexpr std::uint32_t kStatisticsSectors = 64;
 
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-void put16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
 
 std::uint32_t allChannelSectors(const GlobalParameter& gp) {
   return static_cast<std::uint32_t>(gp.geometry.PageSectors) * gp.Channel;

@@ -1,5 +1,7 @@
 #include "protocol/LoaderHeader.h"
 
+#include "platform/LittleEndian.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -9,14 +11,6 @@ namespace qk {
 
 namespace {
 
-void put16(std::span<std::uint8_t> b, std::size_t at, std::uint16_t v) {
-  b[at] = static_cast<std::uint8_t>(v);
-  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(std::span<std::uint8_t> b, std::size_t at, std::uint32_t v) {
-  for (std::size_t i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
 constexpr std::uint8_t kConstantTable[60] = {
     0x20, 0x49, 0x00, 0xB0, 0x21, 0x49, 0x00, 0xB0, 0x22, 0x49, 0x00, 0xB0, 0x23, 0x49, 0x00, 0xB0,

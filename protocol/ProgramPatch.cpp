@@ -1,5 +1,7 @@
 #include "protocol/ProgramPatch.h"
 
+#include "platform/LittleEndian.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -8,14 +10,7 @@ namespace qk {
 
 namespace {
 
-void put16(std::span<std::uint8_t> b, std::size_t at, std::uint16_t v) {
-  b[at] = static_cast<std::uint8_t>(v);
-  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
 
-void put32(std::span<std::uint8_t> b, std::size_t at, std::uint32_t v) {
-  for (std::size_t i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 // The grouped block numbering of family 2 without the column-12 flag.
 bool groupedBlocks(const GlobalParameter& gp) {

@@ -1,5 +1,7 @@
 #include "protocol/StandardCommands.h"
 
+#include "platform/LittleEndian.h"
+
 #include <array>
 #include <cstring>
 
@@ -8,10 +10,6 @@
 namespace qk {
 
 namespace {
-std::uint32_t le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 bool onUsb(const DeviceTransport& t) { return t.state().transportPath() == TransportPath::UsbPath; }
 }  // namespace
 

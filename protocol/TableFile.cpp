@@ -1,5 +1,7 @@
 #include "protocol/TableFile.h"
 
+#include "platform/LittleEndian.h"
+
 #include <algorithm>
 #include <array>
 #include <tuple>
@@ -20,7 +22,6 @@ constexpr char kSignatureText[12] = "QKR20X-V001";  // with its zero byte
 constexpr std::size_t kSignatureSize = 16;
 constexpr std::size_t kEntrySize = 4;
 
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
 void putEntry(std::uint8_t* p, std::uint16_t v, std::uint8_t b2, std::uint8_t b3) {
   p[0] = static_cast<std::uint8_t>(v);

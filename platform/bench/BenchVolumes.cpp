@@ -1,5 +1,7 @@
 #include "platform/bench/BenchVolumes.h"
 
+#include "platform/LittleEndian.h"
+
 #include <cstring>
 
 namespace qk {
@@ -15,11 +17,6 @@ class BenchExclusive : public ExclusiveHandle {
 };
 
 namespace {
-std::uint32_t le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 }  // namespace
 
 bool BenchVolumes::readSector(const std::string& disk, std::uint32_t lba, std::uint8_t* out) {
