@@ -35,6 +35,24 @@ void countUnits(const std::array<int, kChipCounters>& counters, PortContext* por
   }
 }
 
+// The closing block of both reports: the chips with failures, each counted
+// as a failed unit of the port.
+void badChips(std::vector<std::string>& lines, const std::array<int, kChipCounters>& counters, bool withCounts,
+              PortContext* port) {
+  bool any = false;
+  for (int c : counters) any = any || c != 0;
+  if (any) {
+    lines.push_back("");
+    lines.push_back("Bad Chip:");
+    for (int chip = 0; chip < kChipCounters; ++chip) {
+      const int n = counters[static_cast<std::size_t>(chip)];
+      if (n == 0) continue;
+      lines.push_back(withCounts ? format("Chip#%d, BadBlockNum: %d", chip, n) : format("Chip#%d", chip));
+    }
+  }
+  countUnits(counters, port);
+}
+
 const char* pageName(int v) {
   switch (v) {
     case 0:
@@ -90,16 +108,7 @@ std::vector<std::string> FlashInterfaceReport(std::span<const std::uint8_t> reco
       if (chip >= 0 && chip < kChipCounters) ++counters[static_cast<std::size_t>(chip)];
     }
   }
-  bool any = false;
-  for (int c : counters) any = any || c != 0;
-  if (any) {
-    lines.push_back("");
-    lines.push_back("Bad Chip:");
-    for (int chip = 0; chip < kChipCounters; ++chip) {
-      if (counters[static_cast<std::size_t>(chip)] != 0) lines.push_back(format("Chip#%d", chip));
-    }
-  }
-  countUnits(counters, port);
+  badChips(lines, counters, false, port);
   return lines;
 }
 
@@ -174,17 +183,7 @@ std::vector<std::string> StepReport(std::span<const std::uint8_t> record, const 
     }
     at += (kind == 0x80 || kind == 0x82) ? 17 : 16;
   }
-  bool any = false;
-  for (int c : counters) any = any || c != 0;
-  if (any) {
-    lines.push_back("");
-    lines.push_back("Bad Chip:");
-    for (int chip = 0; chip < kChipCounters; ++chip) {
-      int n = counters[static_cast<std::size_t>(chip)];
-      if (n != 0) lines.push_back(format("Chip#%d, BadBlockNum: %d", chip, n));
-    }
-  }
-  countUnits(counters, port);
+  badChips(lines, counters, true, port);
   return lines;
 }
 
