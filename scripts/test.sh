@@ -7,11 +7,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh"
 jobs=$(nproc)
 
-"$root/scripts/build.sh" "$root/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+"$root/scripts/build.sh" "$root/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK_BUILD_GUI=ON
 ctest --test-dir "$root/build-test" --output-on-failure -j "$jobs"
 
 if [ "${1:-}" = "--sanitize" ]; then
-  "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DQK_SANITIZE=address -DQK_BUILD_BENCH=OFF
+  "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DQK_SANITIZE=address -DQK_BUILD_BENCH=OFF -DQK_BUILD_GUI=ON
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
   "$root/scripts/build.sh" "$root/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DQK_SANITIZE=thread -DQK_BUILD_BENCH=OFF

@@ -1,0 +1,10 @@
+// Placeholder entry until the main window lands.
+#include <QApplication>
+#include <QMainWindow>
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QMainWindow w;
+  w.show();
+  return app.exec();
+}
