@@ -54,12 +54,26 @@ class SettingsPages : public QWidget {
   // START's options as the pages stand (mode of the "RD" page, ...).
   RunOptions runOptions() const;
 
+  // The handlers behind the buttons (tests and the window call them too).
+  void iniLoadBtnClick();                 // "Load INI"
+  void iniSaveBtnClick();                 // "Save INI"
+  void lockButtonClick();                 // SpeedButton8 pressed by the operator
+  void speedButton6Click();               // the hidden auto-detect behind the access code
+  void flashAutoDetectBtnClick();         // "Auto Detect"
+  void specialTipMouseDown(bool ctrlHeld);  // enters special mode with Ctrl held
+  void flashInfoChange();
+  void binFileChkClick();                 // firmware images re-evaluated
+  // Vendor box changed (fromVendor) or a refresh keeping the type index.
+  void updateFlashList(bool fromVendor);
+  bool specialMode() const;
+
  Q_SIGNALS:
   void profileLoaded();            // after "Load INI": caption, files, slots
   void refreshRequested();         // the "Connect Check" list changed: do what "Refresh" does
   void stopRequested();            // SpeedButton9
   void statusText(int panel, const QString& text);  // StatusBar1 panel 0..3
   void filesReady(bool ready);     // the data-file check's verdict changed
+  void captionChanged(const QString& caption);  // the window caption after the firmware check
 
  private:
   struct Impl;
