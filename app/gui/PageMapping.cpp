@@ -111,7 +111,8 @@ void SettingsPages::profileToPages() {
   {
     QSignalBlocker block(d.list);
     d.list->clear();
-    for (const auto& e : TestItemList::FromProfile(s).entries()) {
+    const TestItemList model = TestItemList::FromProfile(s);
+    for (const auto& e : model.entries()) {
       auto* item = new QListWidgetItem(qs(e.name), d.list);
       item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
       item->setCheckState(e.checked ? Qt::Checked : Qt::Unchecked);

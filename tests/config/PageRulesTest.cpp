@@ -1,6 +1,8 @@
 // The typing, conversion and list rules of the settings pages.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "config/EditRules.h"
 #include "config/FlashAutoDetect.h"
 #include "config/PageLists.h"

@@ -35,7 +35,7 @@ TEST(PagesRoundTrip, EveryStoredControlSurvivesSaveRestartAndLoad) {
   f.find<QLineEdit>("CheckMaxTemperatureValue")->setText("71");
   f.find<QLineEdit>("ModelNumEdit")->setText("QK Model 7");
   f.find<QLineEdit>("FirmwareVerEdit")->setText("FW0007");
-  f.find<QLineEdit>("SerialNumEdit")->setText("000000000017");
+  f.find<QLineEdit>("SerialNumEdit")->setText("00000000000017");
   f.find<QCheckBox>("SNIncChk")->setChecked(true);
   f.find<QRadioButton>("SNDecimal")->setChecked(true);
   f.find<QSpinBox>("SNMinLengthSpin")->setValue(14);
@@ -110,7 +110,7 @@ TEST(PagesRoundTrip, EveryStoredControlSurvivesSaveRestartAndLoad) {
     EXPECT_EQ(f.find<QLineEdit>("CheckMaxTemperatureValue")->text(), "71");
     EXPECT_EQ(f.find<QLineEdit>("ModelNumEdit")->text(), "QK Model 7");
     EXPECT_EQ(f.find<QLineEdit>("FirmwareVerEdit")->text(), "FW0007");
-    EXPECT_EQ(f.find<QLineEdit>("SerialNumEdit")->text(), "000000000017");
+    EXPECT_EQ(f.find<QLineEdit>("SerialNumEdit")->text(), "00000000000017");
     EXPECT_TRUE(f.find<QCheckBox>("SNIncChk")->isChecked());
     EXPECT_TRUE(f.find<QRadioButton>("SNDecimal")->isChecked());
     EXPECT_EQ(f.find<QSpinBox>("SNMinLengthSpin")->value(), 14);
