@@ -482,7 +482,7 @@ SettingsPages::SettingsPages(Station& station, QWidget* parent) : QWidget(parent
   profileColumn->addWidget(d.saveIni);
   profileColumn->addStretch();
   layout->addLayout(profileColumn);
-  d.lockBtn = named<QToolButton>("SpeedButton8");
+  d.lockBtn = named<QToolButton>("SpeedButton8");  // parentless until the window places it
   d.lockBtn->setText("Lock");
   d.lockBtn->setCheckable(true);
   d.autoDetectBtn = named<QToolButton>("SpeedButton6");
@@ -588,20 +588,26 @@ SettingsPages::SettingsPages(Station& station, QWidget* parent) : QWidget(parent
   // ---- Buttons.
   connect(d.loadIni, &QPushButton::clicked, this, [this] { iniLoadBtnClick(); });
   connect(d.saveIni, &QPushButton::clicked, this, [this] { iniSaveBtnClick(); });
-  connect(d.lockBtn, &QToolButton::clicked, this, [this] { lockButtonClick(); });
-  connect(d.autoDetectBtn, &QToolButton::clicked, this, [this] { speedButton6Click(); });
-  connect(d.stopBtn, &QToolButton::clicked, this, [this] { Q_EMIT stopRequested(); });
+  connect(d.lockBtn.data(), &QToolButton::clicked, this, [this] { lockButtonClick(); });
+  connect(d.autoDetectBtn.data(), &QToolButton::clicked, this, [this] { speedButton6Click(); });
+  connect(d.stopBtn.data(), &QToolButton::clicked, this, [this] { Q_EMIT stopRequested(); });
 
   profileToPages();
 }
 
-SettingsPages::~SettingsPages() { delete d_; }
+SettingsPages::~SettingsPages() {
+  // Tool-bar buttons the window never took over are still ours.
+  for (QToolButton* b : {d_->lockBtn.data(), d_->autoDetectBtn.data(), d_->stopBtn.data()}) {
+    if (b && !b->parent()) delete b;
+  }
+  delete d_;
+}
 
 QTabWidget* SettingsPages::pageControl() const { return d_->tabs; }
 QListWidget* SettingsPages::testItemList() const { return d_->list; }
 QComboBox* SettingsPages::connectionCheck() const { return d_->connect; }
 std::vector<QAbstractButton*> SettingsPages::toolBarButtons() const {
-  return {d_->lockBtn, d_->autoDetectBtn, d_->stopBtn};
+  return {d_->lockBtn.data(), d_->autoDetectBtn.data(), d_->stopBtn.data()};
 }
 std::vector<QAbstractButton*> SettingsPages::profileButtons() const { return {d_->loadIni, d_->saveIni}; }
 bool SettingsPages::specialMode() const { return d_->specialMode; }

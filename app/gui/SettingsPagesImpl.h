@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -94,7 +95,8 @@ struct SettingsPages::Impl {
   QLineEdit *tableIn = nullptr, *tableOut = nullptr, *laterTableIn = nullptr, *laterTableOut = nullptr;
 
   // Tool bar and profile buttons
-  QToolButton *lockBtn = nullptr, *autoDetectBtn = nullptr, *stopBtn = nullptr;  // SpeedButton8, 6, 9
+  // SpeedButton8, 6, 9: the window moves them into its tool bar and may delete them first.
+  QPointer<QToolButton> lockBtn, autoDetectBtn, stopBtn;
   QPushButton *loadIni = nullptr, *saveIni = nullptr;
 };
 
