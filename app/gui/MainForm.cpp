@@ -223,6 +223,7 @@ void TMainForm::buildWindow() {
     if (!running_) executeBtn_->setEnabled(ready && station_.scanner().startEnabled());
   });
   connect(pages_, &SettingsPages::profileLoaded, this, [this] {
+    syncScanSettings();
     setWindowTitle(QString::fromStdString(station_.caption()));
     showYield();
   });
