@@ -9,6 +9,8 @@ jobs=$(nproc)
 
 "$root/scripts/build.sh" "$root/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK_BUILD_GUI=ON
 ctest --test-dir "$root/build-test" --output-on-failure -j "$jobs"
+# The real window under a virtual display: it must start, run the demo bench and draw its verdicts.
+"$root/scripts/gui-screenshots.sh" "$root/build-test"
 
 if [ "${1:-}" = "--sanitize" ]; then
   "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DQK_SANITIZE=address -DQK_BUILD_BENCH=OFF -DQK_BUILD_GUI=ON
