@@ -222,6 +222,7 @@ void TMainForm::buildWindow() {
     syncScanSettings();
     if (!running_) executeBtn_->setEnabled(ready && station_.scanner().startEnabled());
   });
+  connect(pages_, &SettingsPages::captionChanged, this, [this](const QString& caption) { setWindowTitle(caption); });
   connect(pages_, &SettingsPages::profileLoaded, this, [this] {
     syncScanSettings();
     setWindowTitle(QString::fromStdString(station_.caption()));
