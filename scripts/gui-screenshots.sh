@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Starts the window under a virtual display on the demo bench as an unattended
-# run ("7 autoquit": START is pressed by the timer, the program ends after the
+# Starts the window under a virtual display on the demo line as an unattended
+# run ("255 autoquit": START is pressed by the timer, the program ends after the
 # run) and keeps two pictures: running.png while the run goes and verdicts.png
 # after the final refresh. Fails when the window cannot start or a picture is
 # missing. Usage: gui-screenshots.sh BUILD_DIR [OUT_DIR]
@@ -13,14 +13,16 @@ mkdir -p "$out"
 out=$(cd "$out" && pwd)
 rm -f "$out/running.png" "$out/verdicts.png"
 
-# A program folder of its own: the build's data files, fresh layout and logs.
+# A program folder of its own: the build's data files, the demo line's profile
+# (its flash type is the one the line's drives carry), fresh layout and logs.
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
-cp "$bin"/*.ini "$bin"/*.bin "$home"/ 2>/dev/null || true
+cp "$bin"/*.ini "$bin"/*.bin "$bin"/*.jpg "$home"/ 2>/dev/null || true
+cp "$root/sim/demo/line.ini" "$home/QKMassProd.ini"
 
 status=0
 QT_QPA_PLATFORM=xcb timeout 300 xvfb-run -a -s "-screen 0 1280x1024x24" \
-  "$bin/qkstation" --home "$home" --bench "$root/sim/demo/demo.bench" --screenshots "$out" 7 autoquit || status=$?
+  "$bin/qkstation" --home "$home" --bench "$root/sim/demo/line-sata.bench" --screenshots "$out" 255 autoquit || status=$?
 if [ "$status" -ne 0 ]; then
   echo "gui-screenshots: qkstation ended with status $status" >&2
   exit 1

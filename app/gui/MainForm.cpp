@@ -446,7 +446,11 @@ void TMainForm::myBitBtnClick(int slot) {
 
 void TMainForm::setRunControlsEnabled(bool enabled) {
   pages_->pageControl()->setEnabled(enabled);
-  scrollBox_->setEnabled(enabled);
+  // The slots stay readable while the run goes: only their buttons and dragging are off.
+  for (SlotPanel* p : panels_) {
+    p->button()->setEnabled(enabled);
+    p->setMovable(enabled && !pinButton_->isChecked());
+  }
   bottomPanel_->setEnabled(enabled);
   executeBtn_->setEnabled(enabled);
 }

@@ -1,5 +1,6 @@
 #include "app/gui/SlotPanel.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -49,6 +50,11 @@ SlotPanel::SlotPanel(int slot, QWidget* parent) : QFrame(parent), slot_(slot) {
   label_ = new QLabel(QString("Port%1:SN").arg(slot + 1), this);
   label_->setGeometry(2, 2, 50, 24);
   label_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  // "Port10:SN" and up must fit the template's 50 pixels left of the edit.
+  QFont labelFont = label_->font();
+  while (QFontMetrics(labelFont).horizontalAdvance(label_->text()) > 49 && labelFont.pointSizeF() > 6)
+    labelFont.setPointSizeF(labelFont.pointSizeF() - 0.5);
+  label_->setFont(labelFont);
   edit_ = new QLineEdit(this);
   edit_->setObjectName("PortLEdit" + n);
   edit_->setGeometry(53, 2, 193, 24);
