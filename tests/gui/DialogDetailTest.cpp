@@ -16,13 +16,20 @@ namespace {
 
 class DialogDetail : public ::testing::Test {
  protected:
-  void SetUp() override {
+  // The station's path is one for all its drives: bridged and native drives
+  // go on separate benches.
+  void start(bool native) {
     ASSERT_TRUE(WriteSampleData(home.path()));
-    home.write("b.bench",
-               "[Bench]\nTimeScale=0\n[Hub1]\nParent=root\nKind=usb2\nPorts=3\n"
-               "[Drive1]\nAt=Hub1:1\nToken=k404\nFlash=WBG\nState=ready\nUsbSerial=SNREADY01\n"
-               "[Drive2]\nAt=Hub1:2\nToken=k404\nFlash=WBG\nState=blank\nUsbSerial=SNBLANK02\n"
-               "[Drive3]\nAt=Hub1:3\nToken=k404\nFlash=WBG\nState=ready\nFaultFail=A1\n");
+    std::string bench = "[Bench]\nTimeScale=0\n[Hub1]\nParent=root\nKind=usb2\nPorts=3\n";
+    if (native) {
+      bench += "[Drive1]\nAt=Hub1:1\nToken=R20X\nFlash=WBG\nState=ready\n";
+    } else {
+      bench +=
+          "[Drive1]\nAt=Hub1:1\nToken=k404\nFlash=WBG\nState=ready\n"
+          "[Drive2]\nAt=Hub1:2\nToken=k404\nFlash=WBG\nState=blank\nUsbSerial=SNBLANK02\n"
+          "[Drive3]\nAt=Hub1:3\nToken=k404\nFlash=WBG\nState=ready\nFaultFail=A1\n";
+    }
+    home.write("b.bench", bench);
     station = std::make_unique<Station>(ProgramFolder(home.path()), op);
     ASSERT_EQ(station->startUp("", home.file("b.bench"), &clock), Station::StartResult::Ok);
     station->flashInfoChange();
@@ -39,6 +46,7 @@ class DialogDetail : public ::testing::Test {
 };
 
 TEST_F(DialogDetail, RunningDriveShowsItsIdentity) {
+  ASSERT_NO_FATAL_FAILURE(start(false));
   EXPECT_EQ(form->windowTitle(), "Manual Setting");
   EXPECT_EQ(form->size(), QSize(532, 315));
   form->loadPort(1);
@@ -54,9 +62,26 @@ TEST_F(DialogDetail, RunningDriveShowsItsIdentity) {
   EXPECT_EQ(text("VIDEdit"), "");
 }
 
+TEST_F(DialogDetail, NativeUsbDriveShowsItsUsbIdentity) {
+  ASSERT_NO_FATAL_FAILURE(start(true));
+  form->loadPort(1);
+  // On USB the serial comes from the identity's string descriptor; model and
+  // firmware version stay empty.
+  EXPECT_EQ(text("SNEdit"), "000000Drive1");
+  EXPECT_EQ(text("ModNumEdit"), "");
+  EXPECT_EQ(text("FWVerEdit"), "");
+  EXPECT_TRUE(text("CapEdit").endsWith(" MB"));
+  EXPECT_EQ(text("VIDEdit"), "0000");  // the default profile leaves the IDs at 0
+  EXPECT_EQ(text("PIDEdit"), "0000");
+  EXPECT_EQ(text("VendorNameEdit").size(), 8);
+  EXPECT_EQ(text("FWInfoEdit"), "QKSSD");
+}
+
 TEST_F(DialogDetail, LoaderModeReplacesTheFirmwareInformation) {
+  ASSERT_NO_FATAL_FAILURE(start(false));
   form->loadPort(2);
-  EXPECT_EQ(text("SNEdit"), "SNBLANK02");
+  // IDENTIFY's serial field keeps its blank padding.
+  EXPECT_EQ(text("SNEdit").trimmed(), "SNBLANK02");
   EXPECT_FALSE(text("ModNumEdit").isEmpty());
   EXPECT_TRUE(text("CapEdit").endsWith(" MB"));
   EXPECT_TRUE(hidden("FWInfoEdit"));
@@ -68,10 +93,12 @@ TEST_F(DialogDetail, LoaderModeReplacesTheFirmwareInformation) {
   form->loadPort(1);
   EXPECT_TRUE(hidden("Label1"));
   EXPECT_FALSE(hidden("FWInfoEdit"));
-  EXPECT_NE(text("SNEdit"), "SNBLANK02");
+  EXPECT_NE(text("SNEdit").trimmed(), "SNBLANK02");
+  EXPECT_EQ(text("FWInfoEdit"), "QKSSD");
 }
 
 TEST_F(DialogDetail, SilentDriveShowsFailAndAPortOutOfRangeNothing) {
+  ASSERT_NO_FATAL_FAILURE(start(false));
   form->loadPort(3);
   for (const char* name : {"ModNumEdit", "SNEdit", "FWVerEdit", "CapEdit"}) EXPECT_EQ(text(name), "Fail") << name;
   EXPECT_EQ(text("FWInfoEdit"), "");

@@ -16,7 +16,9 @@ namespace {
 
 std::vector<std::string> report(int code, std::vector<std::uint8_t> record) {
   record.resize(kDetailSize);
-  return ErrorDialogLines(code, record, ReportFlash{});
+  ReportFlash flash;
+  flash.pageSectors = 1;  // a dump of 512 bytes
+  return ErrorDialogLines(code, record, flash);
 }
 
 TEST(DialogError, ReportAndPhotos) {
@@ -43,7 +45,7 @@ TEST(DialogError, ReportAndPhotos) {
   }
   form.setReport(report(8, bb), home.path());
   const QStringList lines = memo->toPlainText().split('\n');
-  ASSERT_GE(lines.size(), 6);
+  ASSERT_EQ(lines.size(), 5 + 512 / 8);
   EXPECT_EQ(lines[0], "The Later Bad Counts are too large");
   EXPECT_EQ(lines[1], "Read fail count is (40)");
   EXPECT_EQ(lines[4], "Uncorrectable ECC fail count is (30)");
