@@ -49,7 +49,7 @@ TDetailForm::TDetailForm(Station& station, QWidget* parent)
   bold.setBold(true);
   loaderLabel_->setFont(bold);
   loaderLabel_->hide();
-  top->addWidget(loaderLabel_, 0, 1);  // in place of FWInfoEdit
+  top->addWidget(loaderLabel_, 0, 1, Qt::AlignLeft);  // in place of FWInfoEdit
   edits_.push_back(fwInfoEdit_);
 
   auto* group = new QGroupBox(" Device Info. ", this);
@@ -80,8 +80,10 @@ void TDetailForm::loadPort(int selectedPort) {
 
   const DeviceDetail detail = ReadSlotDetail(station_, selectedPort - 1);
   const std::vector<DetailField> fields = DetailFields(detail);
-  for (std::size_t i = 0; i < fields.size() && i < edits_.size(); ++i)
+  for (std::size_t i = 0; i < fields.size() && i < edits_.size(); ++i) {
     edits_[i]->setText(QString::fromStdString(fields[i].text));
+    edits_[i]->setCursorPosition(0);  // long models show their start
+  }
   if (detail.loaderMode) {
     fwInfoEdit_->hide();
     loaderLabel_->show();
