@@ -7,6 +7,7 @@
 
 #include "cli/Cli.h"
 #include "cli/StationStart.h"
+#include "dialogs/DetailFields.h"
 #include "protocol/DeviceDetail.h"
 #include "protocol/FirmwareDownload.h"
 #include "protocol/ProductionSteps.h"
@@ -58,10 +59,8 @@ std::unique_ptr<Station> stationForPort(CliState& state, int slot) {
 void runDetail(CliState& state, int slot) {
   auto station = stationForPort(state, slot);
   if (!station) return;
-  ControllerContext& ctx = station->controller(slot - 1);
-  ControllerOps ops(station->transport(), ctx);
-  DeviceDetail d = ReadDeviceDetail(ops, ctx.buffers.first());
-  const std::string fwInfo = d.loaderMode ? "Loader Mode! " : d.fwInfo;
+  DeviceDetail d = ReadSlotDetail(*station, slot - 1);
+  const std::string fwInfo = d.loaderMode ? kLoaderModeText : d.fwInfo;
   if (state.json) {
     nlohmann::json j = {{"port", slot},
                         {"model", d.model},
@@ -78,17 +77,12 @@ void runDetail(CliState& state, int slot) {
                         {"pid", d.pid}};
     std::cout << j.dump(2) << std::endl;
   } else {
-    std::cout << "F/W Info . " << fwInfo << "\n"
-              << "Model Num. " << d.model << "\n"
-              << "Serial Num. " << d.serial << "\n"
-              << "F/W Ver. " << d.firmware << "\n"
-              << "Capacity " << d.capacity << "\n"
-              << "Vendor Name " << d.vendorName << "\n"
-              << "Product Name " << d.productName << "\n"
-              << "Manufactur String " << d.manufacturerString << "\n"
-              << "Product String " << d.productString << "\n"
-              << "VID " << d.vid << "\n"
-              << "PID " << d.pid << std::endl;
+    for (const DetailField& f : DetailFields(d)) {
+      const std::string label = f.label;
+      std::cout << label << (label.back() == ' ' ? "" : " ") << (std::string(f.name) == "FWInfoEdit" ? fwInfo : f.text)
+                << "\n";
+    }
+    std::cout << std::flush;
   }
   state.exitCode = d.answered ? 0 : 1;
 }

@@ -2,10 +2,12 @@
 
 #include "platform/ProgramFolder.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 #include "platform/AtomicWrite.h"
+#include "platform/Jpeg.h"
 
 namespace qk {
 
@@ -85,6 +87,63 @@ void usbIdentity(std::string& page) {
   blankString(0xF2, 20);
 }
 
+
+// Board photos: a plain drawing of the sample board, front and back.
+struct Canvas {
+  RgbImage image;
+  Canvas(int w, int h, std::uint32_t rgb) {
+    image.width = w;
+    image.height = h;
+    image.rgb.resize(static_cast<size_t>(w) * static_cast<size_t>(h) * 3);
+    box(0, 0, w, h, rgb);
+  }
+  void box(int x, int y, int w, int h, std::uint32_t rgb) {
+    for (int row = std::max(y, 0); row < std::min(y + h, image.height); ++row)
+      for (int col = std::max(x, 0); col < std::min(x + w, image.width); ++col) {
+        auto* p = &image.rgb[(static_cast<size_t>(row) * static_cast<size_t>(image.width) + static_cast<size_t>(col)) * 3];
+        p[0] = static_cast<std::uint8_t>(rgb >> 16);
+        p[1] = static_cast<std::uint8_t>(rgb >> 8);
+        p[2] = static_cast<std::uint8_t>(rgb);
+      }
+  }
+  // A package with pins on its long sides.
+  void chip(int x, int y, int w, int h, std::uint32_t body) {
+    for (int px = x + 4; px + 3 <= x + w - 4; px += 7) {
+      box(px, y - 4, 3, 4, 0xC8C8C8);
+      box(px, y + h, 3, 4, 0xC8C8C8);
+    }
+    box(x, y, w, h, body);
+    box(x + 4, y + 4, 5, 5, 0x505050);  // pin-1 mark
+  }
+};
+
+}  // namespace
+
+RgbImage SampleBoardPhoto(bool front) {
+  constexpr int kW = 320, kH = 180;
+  Canvas c(kW, kH, 0x303030);
+  c.box(10, 10, kW - 20, kH - 20, 0x1E6B2E);             // the board
+  for (int y = 30; y < kH - 30; y += 12) c.box(60, y, kW - 90, 1, 0x2E8B40);  // traces
+  for (int y = 24; y + 8 <= kH - 24; y += 12) c.box(10, y, 18, 8, 0xD4A017);  // connector fingers
+  c.box(kW - 34, kH / 2 - 6, 12, 12, 0xB0B0B0);          // mounting hole
+  c.box(kW - 31, kH / 2 - 3, 6, 6, 0x303030);
+  if (front) {
+    c.chip(50, 60, 56, 56, 0x151515);                    // controller
+    c.chip(130, 35, 70, 45, 0x202020);                   // flash packages
+    c.chip(130, 100, 70, 45, 0x202020);
+    c.chip(220, 35, 70, 45, 0x202020);
+    c.chip(220, 100, 70, 45, 0x202020);
+  } else {
+    c.chip(130, 35, 70, 45, 0x202020);
+    c.chip(130, 100, 70, 45, 0x202020);
+    c.box(60, 40, 40, 20, 0xF0F0F0);                     // serial label
+    c.box(220, 60, 8, 60, 0x8B5A2B);                     // capacitors
+    c.box(236, 60, 8, 60, 0x8B5A2B);
+  }
+  return c.image;
+}
+
+namespace {
 }  // namespace
 
 void SealFirmwareImage(std::string& image) {
@@ -253,6 +312,13 @@ std::string SampleProfile() {
       "DumpDebugFile=0\n";
 }
 
+namespace {
+std::string jpegText(const RgbImage& image) {
+  auto jpeg = EncodeJpeg(image);
+  return jpeg ? std::string(jpeg->begin(), jpeg->end()) : std::string();
+}
+}  // namespace
+
 bool WriteSampleData(const std::string& folder, std::string* error) {
   std::string dir = folder.empty() ? std::string("./") : folder;
   if (dir.back() != '/') dir += '/';
@@ -263,6 +329,8 @@ bool WriteSampleData(const std::string& folder, std::string* error) {
       {"SYS_U.bin", SampleFirmwareImage('U')},
       {"GDP.bin", SampleProgramImage("GDP_", kSampleGdpVersion)},
       {"satatest.bin", SampleProgramImage("TST_", kSampleTestVersion)},
+      {"Layout_Front.jpg", jpegText(SampleBoardPhoto(true))},
+      {"Layout_Back.jpg", jpegText(SampleBoardPhoto(false))},
   };
   for (const auto& [name, data] : files) {
     // The profile is the operator's once it exists: a rebuild must not reset it.

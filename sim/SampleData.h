@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/Jpeg.h"
+
 namespace qk {
 
 inline constexpr const char* kSampleFirmwareVersion = "100205";
@@ -26,8 +28,12 @@ std::string SampleProgramImage(const std::string& tag, const std::string& versio
 // modulo 256. Images of fewer than two bytes stay as they are.
 void SealFirmwareImage(std::string& image);
 
-// Writes Flash.ini, QKMassProd.ini, SYS_S.bin, SYS_U.bin, GDP.bin and
-// satatest.bin into `folder` (replacing them).
+// A drawing of the sample board for the error dialog, front or back.
+RgbImage SampleBoardPhoto(bool front);
+
+// Writes Flash.ini, QKMassProd.ini, SYS_S.bin, SYS_U.bin, GDP.bin,
+// satatest.bin, Layout_Front.jpg and Layout_Back.jpg into `folder`
+// (replacing them).
 bool WriteSampleData(const std::string& folder, std::string* error = nullptr);
 
 }  // namespace qk

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+class QLabel;
+class QPlainTextEdit;
+
 namespace qk::gui {
 
 class TErrorForm : public QDialog {
@@ -15,6 +18,11 @@ class TErrorForm : public QDialog {
   // The report lines of the core (ErrorDialogLines) and the folder where
   // "Layout_Front.jpg" / "Layout_Back.jpg" are looked for.
   void setReport(const std::vector<std::string>& lines, const std::string& photoFolder);
+
+ private:
+  QPlainTextEdit* memo_ = nullptr;  // Memo1
+  QLabel* image1_ = nullptr;        // front photo
+  QLabel* image2_ = nullptr;        // back photo
 };
 
 }  // namespace qk::gui

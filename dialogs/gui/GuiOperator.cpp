@@ -45,11 +45,17 @@ std::optional<std::string> GuiOperator::askText(const std::string& caption, cons
                                                 const std::string& defaultText, bool hidden) {
   std::optional<std::string> answer;
   onGuiThread([&] {
-    bool ok = false;
-    QString text = QInputDialog::getText(parent_, QString::fromStdString(caption), QString::fromStdString(prompt),
-                                         hidden ? QLineEdit::Password : QLineEdit::Normal,
-                                         QString::fromStdString(defaultText), &ok);
-    if (ok) answer = text.toStdString();
+    QInputDialog box(parent_);
+    box.setObjectName("InputBox");
+    box.setWindowTitle(QString::fromStdString(caption));
+    box.setLabelText(QString::fromStdString(prompt));
+    box.setTextValue(QString::fromStdString(defaultText));
+    if (hidden) {
+      // A password prompt: what is typed shows as "*".
+      box.setTextEchoMode(QLineEdit::Password);
+      if (auto* edit = box.findChild<QLineEdit*>()) edit->setStyleSheet("lineedit-password-character: 42");
+    }
+    if (box.exec() == QDialog::Accepted) answer = box.textValue().toStdString();
   });
   return answer;
 }

@@ -4,6 +4,11 @@
 
 #include <string>
 
+#include "dialogs/TitleInput.h"
+
+class QCheckBox;
+class QLineEdit;
+
 namespace qk::gui {
 
 class TTitleForm : public QDialog {
@@ -14,10 +19,23 @@ class TTitleForm : public QDialog {
   // Valid after OK: the serial text (may be empty) and "Auto Increase".
   const std::string& resultText() const { return result_; }
   bool autoIncrease() const { return autoIncrease_; }
+  // The whole outcome, for ApplyTitleResult.
+  TitleResult titleResult() const { return {result() == QDialog::Accepted, result_, autoIncrease_}; }
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
   std::string result_;
   bool autoIncrease_ = false;
+
+ private:
+  void okClicked();
+
+  int showTitle_;
+  QLineEdit* woEdit_ = nullptr;
+  QLineEdit* snEdit_ = nullptr;
+  QLineEdit* parts_[3] = {};
+  QCheckBox* autoInc_ = nullptr;
 };
 
 }  // namespace qk::gui

@@ -4,6 +4,8 @@
 
 #include <string>
 
+class QLineEdit;
+
 namespace qk {
 class Operator;
 }
@@ -19,7 +21,15 @@ class TWorkorderForm : public QDialog {
   const std::string& weekCode() const { return weekCode_; }
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
   std::string workOrder_, partNumber_, weekCode_;
+
+ private:
+  void startClicked();
+
+  Operator& op_;
+  QLineEdit* fields_[3] = {};
 };
 
 }  // namespace qk::gui

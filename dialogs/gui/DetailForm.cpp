@@ -1,0 +1,93 @@
+#include "dialogs/gui/DetailForm.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+#include "app/Station.h"
+#include "dialogs/DetailFields.h"
+
+namespace qk::gui {
+
+namespace {
+
+QLineEdit* labelledEdit(QWidget* parent, QGridLayout* grid, int row, int column, const DetailField& field) {
+  auto* label = new QLabel(field.label, parent);
+  label->setObjectName(QString(field.name) + "Label");
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(field.name);
+  edit->setReadOnly(true);
+  // Read-only fields in the button-face colour.
+  QPalette pal = edit->palette();
+  pal.setColor(QPalette::Base, pal.color(QPalette::Button));
+  edit->setPalette(pal);
+  label->setBuddy(edit);
+  grid->addWidget(label, row, column * 2);
+  grid->addWidget(edit, row, column * 2 + 1);
+  return edit;
+}
+
+}  // namespace
+
+TDetailForm::TDetailForm(Station& station, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint),
+      station_(station) {
+  setObjectName("DetailForm");
+  setWindowTitle("Manual Setting");
+  setFixedSize(532, 315);
+
+  const std::vector<DetailField> fields = DetailFields(DeviceDetail{});
+  auto* top = new QGridLayout;
+  fwInfoEdit_ = labelledEdit(this, top, 0, 0, fields[0]);
+  loaderLabel_ = new QLabel(kLoaderModeText, this);
+  loaderLabel_->setObjectName("Label1");
+  QFont bold = loaderLabel_->font();
+  bold.setBold(true);
+  loaderLabel_->setFont(bold);
+  loaderLabel_->hide();
+  top->addWidget(loaderLabel_, 0, 1, Qt::AlignLeft);  // in place of FWInfoEdit
+  edits_.push_back(fwInfoEdit_);
+
+  auto* group = new QGroupBox(" Device Info. ", this);
+  group->setObjectName("GroupBox1");
+  auto* grid = new QGridLayout(group);
+  // Drive identity on the left, USB identity on the right.
+  for (std::size_t i = 1; i < fields.size(); ++i) {
+    const int column = i <= 4 ? 0 : 1;
+    const int row = static_cast<int>(i <= 4 ? i - 1 : i - 5);
+    edits_.push_back(labelledEdit(group, grid, row, column, fields[i]));
+  }
+  grid->setRowStretch(6, 1);
+
+  auto* badBlocks = new QPlainTextEdit(this);
+  badBlocks->setObjectName("BadBlockMemo");
+  badBlocks->hide();
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addWidget(group, 1);
+}
+
+void TDetailForm::loadPort(int selectedPort) {
+  for (QLineEdit* e : edits_) e->clear();
+  loaderLabel_->hide();
+  fwInfoEdit_->show();
+  if (selectedPort < 1 || selectedPort > SlotLimit) return;
+
+  const DeviceDetail detail = ReadSlotDetail(station_, selectedPort - 1);
+  const std::vector<DetailField> fields = DetailFields(detail);
+  for (std::size_t i = 0; i < fields.size() && i < edits_.size(); ++i) {
+    edits_[i]->setText(QString::fromStdString(fields[i].text));
+    edits_[i]->setCursorPosition(0);  // long models show their start
+  }
+  if (detail.loaderMode) {
+    fwInfoEdit_->hide();
+    loaderLabel_->show();
+  }
+}
+
+}  // namespace qk::gui

@@ -1,0 +1,111 @@
+// "Manual Setting" on bench drives: a drive running its firmware and one in
+// loader mode.
+#include <QLabel>
+#include <QLineEdit>
+
+#include <gtest/gtest.h>
+
+#include "app/Station.h"
+#include "dialogs/gui/DetailForm.h"
+#include "sim/SampleData.h"
+#include "support/RecordingOperator.h"
+#include "support/TempDir.h"
+
+namespace qk::gui {
+namespace {
+
+class DialogDetail : public ::testing::Test {
+ protected:
+  // The station's path is one for all its drives: bridged and native drives
+  // go on separate benches.
+  void start(bool native) {
+    ASSERT_TRUE(WriteSampleData(home.path()));
+    std::string bench = "[Bench]\nTimeScale=0\n[Hub1]\nParent=root\nKind=usb2\nPorts=3\n";
+    if (native) {
+      bench += "[Drive1]\nAt=Hub1:1\nToken=R20X\nFlash=WBG\nState=ready\n";
+    } else {
+      bench +=
+          "[Drive1]\nAt=Hub1:1\nToken=k404\nFlash=WBG\nState=ready\n"
+          "[Drive2]\nAt=Hub1:2\nToken=k404\nFlash=WBG\nState=blank\nUsbSerial=SNBLANK02\n"
+          "[Drive3]\nAt=Hub1:3\nToken=k404\nFlash=WBG\nState=ready\nFaultFail=A1\n";
+    }
+    home.write("b.bench", bench);
+    station = std::make_unique<Station>(ProgramFolder(home.path()), op);
+    ASSERT_EQ(station->startUp("", home.file("b.bench"), &clock), Station::StartResult::Ok);
+    station->flashInfoChange();
+    form = std::make_unique<TDetailForm>(*station);
+  }
+  QString text(const char* name) { return form->findChild<QLineEdit*>(name)->text(); }
+  bool hidden(const char* name) { return form->findChild<QWidget*>(name)->isHidden(); }
+
+  test::TempDir home;
+  test::RecordingOperator op;
+  VirtualClock clock;
+  std::unique_ptr<Station> station;
+  std::unique_ptr<TDetailForm> form;
+};
+
+TEST_F(DialogDetail, RunningDriveShowsItsIdentity) {
+  ASSERT_NO_FATAL_FAILURE(start(false));
+  EXPECT_EQ(form->windowTitle(), "Manual Setting");
+  EXPECT_EQ(form->size(), QSize(532, 315));
+  form->loadPort(1);
+  EXPECT_FALSE(text("ModNumEdit").isEmpty());
+  EXPECT_FALSE(text("SNEdit").isEmpty());
+  EXPECT_FALSE(text("FWVerEdit").isEmpty());
+  EXPECT_TRUE(text("CapEdit").endsWith(" MB")) << text("CapEdit").toStdString();
+  EXPECT_EQ(text("FWInfoEdit"), "QKSSD");
+  EXPECT_FALSE(hidden("FWInfoEdit"));
+  EXPECT_TRUE(hidden("Label1"));
+  EXPECT_TRUE(hidden("BadBlockMemo"));
+  // A bridged drive has no USB identity fields.
+  EXPECT_EQ(text("VIDEdit"), "");
+}
+
+TEST_F(DialogDetail, NativeUsbDriveShowsItsUsbIdentity) {
+  ASSERT_NO_FATAL_FAILURE(start(true));
+  form->loadPort(1);
+  // On USB the serial comes from the identity's string descriptor; model and
+  // firmware version stay empty.
+  EXPECT_EQ(text("SNEdit"), "000000Drive1");
+  EXPECT_EQ(text("ModNumEdit"), "");
+  EXPECT_EQ(text("FWVerEdit"), "");
+  EXPECT_TRUE(text("CapEdit").endsWith(" MB"));
+  EXPECT_EQ(text("VIDEdit"), "0000");  // the default profile leaves the IDs at 0
+  EXPECT_EQ(text("PIDEdit"), "0000");
+  EXPECT_EQ(text("VendorNameEdit").size(), 8);
+  EXPECT_EQ(text("FWInfoEdit"), "QKSSD");
+}
+
+TEST_F(DialogDetail, LoaderModeReplacesTheFirmwareInformation) {
+  ASSERT_NO_FATAL_FAILURE(start(false));
+  form->loadPort(2);
+  // IDENTIFY's serial field keeps its blank padding.
+  EXPECT_EQ(text("SNEdit").trimmed(), "SNBLANK02");
+  EXPECT_FALSE(text("ModNumEdit").isEmpty());
+  EXPECT_TRUE(text("CapEdit").endsWith(" MB"));
+  EXPECT_TRUE(hidden("FWInfoEdit"));
+  EXPECT_FALSE(hidden("Label1"));
+  EXPECT_EQ(form->findChild<QLabel*>("Label1")->text(), "Loader Mode! ");
+  EXPECT_EQ(text("FWInfoEdit"), "");
+
+  // The next port starts from empty fields, and the label goes again.
+  form->loadPort(1);
+  EXPECT_TRUE(hidden("Label1"));
+  EXPECT_FALSE(hidden("FWInfoEdit"));
+  EXPECT_NE(text("SNEdit").trimmed(), "SNBLANK02");
+  EXPECT_EQ(text("FWInfoEdit"), "QKSSD");
+}
+
+TEST_F(DialogDetail, SilentDriveShowsFailAndAPortOutOfRangeNothing) {
+  ASSERT_NO_FATAL_FAILURE(start(false));
+  form->loadPort(3);
+  for (const char* name : {"ModNumEdit", "SNEdit", "FWVerEdit", "CapEdit"}) EXPECT_EQ(text(name), "Fail") << name;
+  EXPECT_EQ(text("FWInfoEdit"), "");
+  form->loadPort(0);
+  form->loadPort(51);
+  EXPECT_EQ(text("SNEdit"), "");
+}
+
+}  // namespace
+}  // namespace qk::gui
