@@ -432,7 +432,8 @@ void TMainForm::myBitBtnClick(int slot) {
       ownErrorForm_ = std::make_unique<TErrorForm>(this);
       errorForm_ = ownErrorForm_.get();
     }
-    errorForm_->setReport(engine_->errorDialogLines(slot), QDir::currentPath().toStdString() + "/");
+    // The board photos lie in the program folder, beside the data files.
+    errorForm_->setReport(engine_->errorDialogLines(slot), station_.folder().path());
     runDialog_(*errorForm_);
   } else {
     if (!detailForm_) {
