@@ -1,0 +1,75 @@
+#!/bin/sh
+# The guest's first process: loads the USB and SCSI modules, then runs the
+# station's command line against the real kernel and prints one line per check:
+# "QKVM PASS name" or "QKVM FAIL name: why". "QKVM HOST cmd" asks the host to
+# give QEMU's monitor a command; "QKVM DONE" ends the run.
+export PATH=/bin:/sbin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t tmpfs tmpfs /tmp
+mount -t tmpfs tmpfs /run
+exec >/dev/console 2>&1
+
+CLI="/qk/bin/qkstation-cli --home /qk/bin"
+passes=0 failures=0
+pass() { echo "QKVM PASS $1 ($(cut -d" " -f1 /proc/uptime)s)"; passes=$((passes + 1)); }
+fail() { echo "QKVM FAIL $1: $2"; failures=$((failures + 1)); }
+check() {  # check NAME FILE PATTERN... : every extended pattern is found in FILE
+  name=$1 file=$2; shift 2
+  for p in "$@"; do
+    if ! grep -Eq -- "$p" "$file"; then fail "$name" "'$p' not in: $(head -c 600 "$file" | tr '\n' ' ')"; return 1; fi
+  done
+  pass "$name"
+}
+host() { echo "QKVM HOST $*"; }
+# Waits up to $1 seconds for a shell condition.
+wait_for() {
+  n=$(( $1 * 5 )); shift
+  while [ $n -gt 0 ]; do eval "$@" && return 0; sleep 0.2; n=$((n - 1)); done
+  return 1
+}
+finish() {
+  echo "QKVM SUMMARY $passes passed, $failures failed"
+  echo "QKVM DONE"
+  sync
+  poweroff -f
+}
+disk_of() {  # the /dev/sdX of the USB device named $1, or nothing
+  for b in /sys/block/sd*; do
+    case $(readlink -f "$b") in */$1/$1:1.0/*) echo "/dev/${b##*/}"; return 0 ;; esac
+  done
+  return 1
+}
+
+echo "QKVM INFO boot $(cut -d" " -f1 /proc/uptime)"
+for m in $(cat /etc/qk-modules); do
+  case $m in dummy_hcd|libcomposite|usb_f_fs|udc_core) continue ;; esac
+  modprobe "$m" 2>/dev/null || echo "modprobe $m failed"
+done
+
+# --- the QEMU topology: usb1 (4 ports) with a hub on port 2 (8 ports, a drive
+# on its port 3) and a tablet on port 3; usb2 (4 ports) with a drive on port 4.
+if wait_for 30 'disk_of 2-4 >/dev/null && disk_of 1-2.3 >/dev/null && [ -e /sys/bus/usb/devices/1-3 ]'; then
+  pass "qemu-devices-present"
+else
+  fail "qemu-devices-present" "$(ls /sys/bus/usb/devices | tr '\n' ' ') / $(ls /sys/block | tr '\n' ' ')"
+fi
+D1=$(disk_of 2-4) D2=$(disk_of 1-2.3)
+
+$CLI scan > /tmp/scan.txt 2>/tmp/scan.err; echo "exit $?" >> /tmp/scan.txt
+cat /tmp/scan.txt /tmp/scan.err
+# The hub on usb1 port 2 takes slots 1..8 from the base in force (its port 3:
+# slot 3), usb1's later ports move up by 8 (port 3: slot 11), usb2 follows
+# (port 4: slot 16); empty ports count.
+check "scan-topology" /tmp/scan.txt \
+  "^slots 16, configured 3, active 0, START enabled" \
+  "^Port3: configured 1-2.3 $D2 \(bridge not recognised\)" \
+  "^Port11: configured 1-3$" \
+  "^Port16: configured 2-4 $D1 \(bridge not recognised\)" \
+  "^exit 0"
+$CLI --json scan > /tmp/scan.json 2>/dev/null
+check "scan-json" /tmp/scan.json '"slotCount":16' '"deviceCount":0' '"configuredCount":3' \
+  "\"devicePath\":\"$D1\"" '"locationKey":"1-2.3"'
+
+finish
