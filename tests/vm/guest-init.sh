@@ -43,6 +43,32 @@ disk_of() {  # the /dev/sdX of the USB device named $1, or nothing
 }
 
 echo "QKVM INFO boot $(cut -d" " -f1 /proc/uptime)"
+# The shape of the USB and block parts of /sys (folders, the attributes the
+# station reads, the kernel's relative links), sent to the host as a tarball.
+capture_sysfs() {
+  fx=/tmp/fx
+  copy_dev() {  # copy_dev REAL: the folder and the attributes read from it
+    rel=${1#/sys/}; mkdir -p "$fx/$rel"
+    for a in busnum devnum speed bDeviceClass bInterfaceClass idVendor idProduct serial maxchild dev size partition; do
+      [ -f "$1/$a" ] && cat "$1/$a" > "$fx/$rel/$a" 2>/dev/null
+    done
+    if [ -L "$1/driver" ]; then
+      ln -s "$(readlink "$1/driver")" "$fx/$rel/driver"
+      mkdir -p "$fx/bus/usb/drivers/$(basename "$(readlink "$1/driver")")"
+    fi
+  }
+  for kind in bus/usb/devices class/block; do
+    mkdir -p "$fx/$kind"
+    for e in /sys/$kind/*; do
+      ln -s "$(readlink "$e")" "$fx/$kind/${e##*/}"
+      copy_dev "$(readlink -f "$e")"
+    done
+  done
+  echo "QKVM SYSFS BEGIN"
+  tar -C "$fx" -cf - . | gzip -9 | base64
+  echo "QKVM SYSFS END"
+}
+
 for m in $(cat /etc/qk-modules); do
   case $m in dummy_hcd|libcomposite|usb_f_fs|udc_core) continue ;; esac
   modprobe "$m" 2>/dev/null || echo "modprobe $m failed"
@@ -71,5 +97,7 @@ check "scan-topology" /tmp/scan.txt \
 $CLI --json scan > /tmp/scan.json 2>/dev/null
 check "scan-json" /tmp/scan.json '"slotCount":16' '"deviceCount":0' '"configuredCount":3' \
   "\"devicePath\":\"$D1\"" '"locationKey":"1-2.3"'
+
+grep -q qk.capture /proc/cmdline && capture_sysfs
 
 finish

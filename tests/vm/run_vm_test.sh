@@ -105,7 +105,7 @@ mkfifo "$work/mon.in" "$work/mon.out"
 : > "$work/console.log"
 qemu-system-x86_64 -accel tcg -cpu max -m 512M -smp 1 -display none -no-reboot \
   -kernel "$kernel" -initrd "$work/initrd.gz" \
-  -append "console=ttyS0 quiet loglevel=3 panic=-1 dummy_hcd.num=2" \
+  -append "console=ttyS0 quiet loglevel=3 panic=-1 dummy_hcd.num=2${QK_VM_CAPTURE_SYSFS:+ qk.capture}" \
   -serial "file:$work/console.log" -monitor "pipe:$work/mon" \
   -device qemu-xhci,id=xhci \
   -device usb-hub,bus=xhci.0,port=2,id=hub1 \
@@ -141,6 +141,12 @@ wait "$qemu_pid" 2>/dev/null || true
 log=$(tr -d '\r' < "$work/console.log")
 if [ "${QK_VM_VERBOSE:-0}" = 1 ] || ! grep -q '^QKVM PASS' <<<"$log" || grep -q '^QKVM FAIL' <<<"$log" || [ $done = 0 ]; then
   echo "---- guest console ----" >&2; echo "$log" >&2; echo "---- qemu ----" >&2; cat "$work/qemu.log" >&2 || true
+fi
+# QK_VM_CAPTURE_SYSFS=DIR: the guest's /sys shape is unpacked into DIR (a fixture).
+if [ -n "${QK_VM_CAPTURE_SYSFS:-}" ] && grep -q '^QKVM SYSFS END' <<<"$log"; then
+  rm -rf "$QK_VM_CAPTURE_SYSFS"; mkdir -p "$QK_VM_CAPTURE_SYSFS"
+  sed -n '/^QKVM SYSFS BEGIN/,/^QKVM SYSFS END/p' <<<"$log" | sed '1d;$d' | base64 -d | tar -xzf - -C "$QK_VM_CAPTURE_SYSFS"
+  echo "vm: sysfs shape written to $QK_VM_CAPTURE_SYSFS"
 fi
 pass=$(grep -c '^QKVM PASS' <<<"$log" || true)
 fail=$(grep -c '^QKVM FAIL' <<<"$log" || true)
