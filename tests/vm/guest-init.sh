@@ -100,4 +100,25 @@ check "scan-json" /tmp/scan.json '"slotCount":16' '"deviceCount":0' '"configured
 
 grep -q qk.capture /proc/cmdline && capture_sysfs
 
+# --- hot-plug: QEMU's monitor plugs a drive into the hub's port 5 (slot 5)
+# and pulls it again; the watch hears the kernel's uevents (no udev daemon
+# here) and rescans after its delay.
+$CLI watch --for 120 > /tmp/watch.txt 2>&1 &
+watch_pid=$!
+wait_for 20 'grep -q "^slots 16" /tmp/watch.txt'
+host device_add usb-storage,bus=xhci.0,port=2.5,drive=d3,id=s3,serial=QEMUD3
+if wait_for 40 'grep -q "^Port5: configured 1-2.5 /dev/sd. (bridge not recognised)" /tmp/watch.txt'; then
+  pass "hotplug-arrival"
+else
+  fail "hotplug-arrival" "$(tr '\n' '|' < /tmp/watch.txt)"
+fi
+host device_del s3
+if wait_for 40 'grep -q "^Port5: empty" /tmp/watch.txt'; then
+  pass "hotplug-removal"
+else
+  fail "hotplug-removal" "$(tr '\n' '|' < /tmp/watch.txt)"
+fi
+kill -INT $watch_pid; wait $watch_pid
+cat /tmp/watch.txt
+
 finish
