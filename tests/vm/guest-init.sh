@@ -25,8 +25,8 @@ check() {  # check NAME FILE PATTERN... : every extended pattern is found in FIL
 host() { echo "QKVM HOST $*"; }
 # Waits up to $1 seconds for a shell condition.
 wait_for() {
-  n=$(( $1 * 5 )); shift
-  while [ $n -gt 0 ]; do eval "$@" && return 0; sleep 0.2; n=$((n - 1)); done
+  _n=$(( $1 * 5 )); shift
+  while [ $_n -gt 0 ]; do eval "$@" && return 0; sleep 0.2; _n=$((_n - 1)); done
   return 1
 }
 finish() {
@@ -120,5 +120,63 @@ else
 fi
 kill -INT $watch_pid; wait $watch_pid
 cat /tmp/watch.txt
+
+# --- the simulated controller behind the real USB stack: each of two dummy
+# UDCs (root hubs usb3 and usb4, one port each) serves one drive of a bench
+# file through qk-usb-gadget (FunctionFS); the kernel sees real usb-storage drives.
+modprobe dummy_hcd num=2 && modprobe libcomposite && modprobe usb_f_fs || fail "gadget-modules" "modprobe"
+mount -t configfs none /sys/kernel/config
+GADGET=/qk/bin/qk-usb-gadget
+start_gadget() {  # start_gadget N BENCH DRIVE [--token T]: drive N on dummy_udc.(N-1)
+  n=$1 bench=$2 drive=$3; shift 3
+  g=/sys/kernel/config/usb_gadget/qk$n
+  set -- $($GADGET "$bench" "$drive" --identity "$@") "$@"
+  mkdir $g $g/strings/0x409 $g/configs/c.1 $g/functions/ffs.qk$n
+  echo 0x$1 > $g/idVendor; echo 0x$2 > $g/idProduct
+  echo "$3" > $g/strings/0x409/serialnumber
+  echo QK > $g/strings/0x409/manufacturer; echo "QK simulated drive" > $g/strings/0x409/product
+  ln -s $g/functions/ffs.qk$n $g/configs/c.1/
+  mkdir -p /dev/ffs-qk$n; mount -t functionfs qk$n /dev/ffs-qk$n
+  shift 3
+  $GADGET "$bench" "$drive" /dev/ffs-qk$n "$@" > /tmp/gadget$n.log 2>&1 &
+  echo $! > /tmp/gadget$n.pid
+  wait_for 10 "[ -e /dev/ffs-qk$n/ep2 ]" && echo dummy_udc.$((n - 1)) > $g/UDC ||
+    echo "gadget $n: udc $(ls /sys/class/udc | tr '\n' ' ') $(cat /tmp/gadget$n.log)"
+}
+stop_gadget() {  # stop_gadget N
+  g=/sys/kernel/config/usb_gadget/qk$1
+  echo "" > $g/UDC 2>/dev/null
+  kill $(cat /tmp/gadget$1.pid) 2>/dev/null; wait $(cat /tmp/gadget$1.pid) 2>/dev/null
+  umount /dev/ffs-qk$1
+  rm $g/configs/c.1/ffs.qk$1; rmdir $g/configs/c.1 $g/functions/ffs.qk$1 $g/strings/0x409 $g
+}
+# The run's port objects, blanks dropped, one a line (the host made the same of the bench's run).
+ports_of() { tr -d ' \n' < "$1" | grep -o '{"failureText"[^}]*}'; }
+
+run_path() {  # run_path usb|sata: a production run on both gadget drives, compared with the bench's
+  path=$1
+  start_gadget 1 /qk/data/vm-$path.bench Drive1
+  start_gadget 2 /qk/data/vm-$path.bench Drive2
+  if wait_for 30 'disk_of 3-1 >/dev/null && disk_of 4-1 >/dev/null'; then
+    pass "gadget-drives-$path"
+  else
+    fail "gadget-drives-$path" "$(ls /sys/bus/usb/devices | tr '\n' ' ') / $(cat /tmp/gadget*.log)"
+  fi
+  $CLI scan > /tmp/scan-$path.txt 2>&1
+  check "gadget-scan-$path" /tmp/scan-$path.txt "^slots 18, configured 5, active 2" \
+    "^Port17: active $(disk_of 3-1) bridge $2 " "^Port18: active $(disk_of 4-1) bridge $2 "
+  cp /qk/data/line.ini /qk/bin/line-$path.ini
+  $CLI --profile line-$path.ini --json run > /tmp/run-$path.json 2>/tmp/run-$path.err
+  echo "exit $?" >> /tmp/run-$path.err
+  cat /tmp/run-$path.err
+  ports_of /tmp/run-$path.json > /tmp/ports-$path.txt
+  if [ -s /tmp/ports-$path.txt ] && cmp -s /tmp/ports-$path.txt /qk/data/expect-$path.txt; then
+    pass "run-$path-same-as-bench"
+  else
+    fail "run-$path-same-as-bench" "guest: $(cat /tmp/ports-$path.txt) bench: $(cat /qk/data/expect-$path.txt)"
+  fi
+}
+
+run_path usb 10
 
 finish

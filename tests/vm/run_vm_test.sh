@@ -94,6 +94,17 @@ find "$build/bin" -maxdepth 1 -type f \( -name '*.ini' -o -name '*.bin' -o -name
 mkdir -p "$stage/qk/data"
 cp "$here"/guest/* "$stage/qk/data/" 2>/dev/null || true
 cp "$root/sim/demo/line.ini" "$stage/qk/data/line.ini"
+# What the bench makes of the guest's production runs: the port objects of
+# `run --json`, blanks dropped, one a line (the guest compares its own with these).
+for path in usb sata; do
+  home=$work/bench-$path
+  mkdir -p "$home"
+  find "$build/bin" -maxdepth 1 -type f \( -name '*.ini' -o -name '*.bin' -o -name '*.cs' \) -exec cp {} "$home/" \;
+  cp "$root/sim/demo/line.ini" "$home/line-$path.ini"
+  "$build/bin/qkstation-cli" --home "$home" --profile "line-$path.ini" --bench "$here/guest/vm-$path.bench" --json run \
+    > "$home/run.json" 2>/dev/null || true
+  tr -d ' \n' < "$home/run.json" | grep -o '{"failureText"[^}]*}' > "$stage/qk/data/expect-$path.txt" || true
+done
 cp "$here/guest-init.sh" "$stage/init"
 chmod +x "$stage/init"
 (cd "$stage" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initrd.gz"
@@ -139,6 +150,7 @@ kill "$qemu_pid" 2>/dev/null || true
 wait "$qemu_pid" 2>/dev/null || true
 
 log=$(tr -d '\r' < "$work/console.log")
+grep -q '^QKVM DONE' <<<"$log" && done=1
 if [ "${QK_VM_VERBOSE:-0}" = 1 ] || ! grep -q '^QKVM PASS' <<<"$log" || grep -q '^QKVM FAIL' <<<"$log" || [ $done = 0 ]; then
   echo "---- guest console ----" >&2; echo "$log" >&2; echo "---- qemu ----" >&2; cat "$work/qemu.log" >&2 || true
 fi
