@@ -179,4 +179,67 @@ run_path() {  # run_path usb|sata: a production run on both gadget drives, compa
 
 run_path usb 10
 
+# --- disk operations on the first gadget drive (slot 17), a real /dev/sdX.
+D=$(disk_of 3-1)
+cli_check() {  # cli_check NAME ARGS... -- PATTERN...: runs the CLI, then checks its output
+  name=$1; shift; args=""
+  while [ "$1" != "--" ]; do args="$args $1"; shift; done; shift
+  $CLI $args > /tmp/$name.txt 2>&1; echo "exit $?" >> /tmp/$name.txt
+  check "$name" /tmp/$name.txt "$@"
+}
+cli_check format format 17 -- "^Port17: Pass" "^exit 0"
+if wait_for 10 "[ -b ${D}1 ]" && fsck.fat -n ${D}1 > /tmp/fsck.txt 2>&1; then
+  pass "format-fsck"
+else
+  fail "format-fsck" "$(ls /dev/sd* | tr '\n' ' ') $(cat /tmp/fsck.txt)"
+fi
+if mount -t vfat ${D}1 /mnt && echo first > /mnt/first.txt && umount /mnt; then
+  pass "format-mounts"
+else
+  fail "format-mounts" "mount ${D}1"
+fi
+# A partition that is mounted and busy cannot be unmounted: nothing is written under it.
+mount -t vfat ${D}1 /mnt
+(cd /mnt && exec sleep 600) &
+busy=$!
+cli_check format-busy-mount format 17 -- "^Port17: Fail" "^exit 1"
+if grep -q " /mnt " /proc/mounts && [ "$(cat /mnt/first.txt)" = first ]; then
+  pass "format-busy-mount-untouched"
+else
+  fail "format-busy-mount-untouched" "$(cat /proc/mounts)"
+fi
+kill $busy; wait $busy 2>/dev/null
+# Mounted but idle: the format unmounts it first.
+cli_check format-unmounts format 17 -- "^Port17: Pass" "^exit 0"
+if ! grep -q " /mnt " /proc/mounts && mount -t vfat ${D}1 /mnt && [ ! -e /mnt/first.txt ] &&
+   echo second > /mnt/second.txt && umount /mnt; then
+  pass "format-unmounts-fresh-volume"
+else
+  fail "format-unmounts-fresh-volume" "$(cat /proc/mounts)"
+fi
+# A plain image of the drive's start, then R/W tests over it, then the image back.
+dd if=$D of=/tmp/plain.img bs=1M count=16 2>/dev/null
+cli_check rwtest-quick rwtest 17 --quick -- "^Port17: Pass" "^exit 0"
+cli_check copy-image copy-image 17 /tmp/plain.img -- "^Port17: Pass" "^exit 0"
+if fsck.fat -n ${D}1 > /tmp/fsck2.txt 2>&1 && mount -t vfat ${D}1 /mnt && [ "$(cat /mnt/second.txt)" = second ] &&
+   umount /mnt; then
+  pass "copy-image-volume"
+else
+  fail "copy-image-volume" "$(cat /tmp/fsck2.txt)"
+fi
+# Safe removal: both gadget drives leave the USB tree.
+cli_check remove remove -- "^exit 0"
+if wait_for 10 '[ ! -e /sys/bus/usb/devices/3-1 ] && [ ! -e /sys/bus/usb/devices/4-1 ] && [ ! -b $D ]'; then
+  pass "remove-gone"
+else
+  fail "remove-gone" "$(ls /sys/bus/usb/devices | tr '\n' ' ')"
+fi
+stop_gadget 1
+stop_gadget 2
+
+# --- the same line behind a USB-to-SATA bridge: ATA PASS-THROUGH(12) through usb-storage.
+run_path sata 1
+stop_gadget 1
+stop_gadget 2
+
 finish
