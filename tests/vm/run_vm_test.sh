@@ -19,11 +19,12 @@ done
 [ -r "$kernel" ] || { echo "vm: $kernel is not readable" >&2; exit 1; }
 command -v qemu-system-x86_64 >/dev/null || { echo "vm: qemu-system-x86_64 missing" >&2; exit 1; }
 busybox=/bin/busybox
-"$busybox" --list | grep -qx modprobe || { echo "vm: $busybox lacks modprobe (busybox-static needed)" >&2; exit 1; }
+"$busybox" --list | grep -x modprobe >/dev/null || { echo "vm: $busybox lacks modprobe (busybox-static needed)" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qkvm.XXXXXX")
-qemu_pid=""
+qemu_pid="" cat_pid=""
 cleanup() {
+  [ -n "$cat_pid" ] && kill "$cat_pid" 2>/dev/null || true
   if [ -n "$qemu_pid" ] && kill -0 "$qemu_pid" 2>/dev/null; then kill "$qemu_pid" 2>/dev/null || true; fi
   exec 3>&- 2>/dev/null || true
   [ "${QK_VM_KEEP:-0}" = 1 ] && echo "vm: work folder kept: $work" >&2 || rm -rf "$work"
@@ -128,8 +129,9 @@ qemu-system-x86_64 -accel tcg -cpu max -m 512M -smp 1 -display none -no-reboot \
   -drive if=none,id=d3,format=raw,file="$work/d3.img" \
   > "$work/qemu.log" 2>&1 &
 qemu_pid=$!
-exec 3>"$work/mon.in"
+exec 3<>"$work/mon.in"  # read-write: never blocks, even if QEMU did not start
 cat "$work/mon.out" > "$work/monitor.log" &
+cat_pid=$!
 
 # The guest asks for monitor commands with "QKVM HOST <command>" lines and
 # ends with "QKVM DONE"; every other QKVM line is a result.
@@ -142,7 +144,7 @@ while kill -0 "$qemu_pid" 2>/dev/null; do
     echo "${requests[$handled]#QKVM HOST }" >&3
     handled=$((handled + 1))
   done
-  if tr -d '\r' < "$work/console.log" | grep -aq '^QKVM DONE'; then done=1; break; fi
+  if tr -d "\r" < "$work/console.log" | grep -a "^QKVM DONE" >/dev/null; then done=1; break; fi
   sleep 0.5
 done
 sleep 1
