@@ -129,7 +129,7 @@ ControllerContext& Station::controller(int slot) {
   return *c;
 }
 
-Station::AutoDetectResult Station::flashAutoDetect(std::stop_token stop) {
+Station::AutoDetectResult Station::flashAutoDetect(std::stop_token stop, const FlashChooser& choose) {
   AutoDetectResult result;
   if (scanner_) {
     for (int i = 0; i < SlotLimit; ++i) {
@@ -168,7 +168,9 @@ Station::AutoDetectResult Station::flashAutoDetect(std::stop_token stop) {
     return result;
   }
   result.outcome = AutoDetectResult::Outcome::Found;
-  result.chosen = ChooseFlashMatch(op_, MakeFlashDetectView(profile_.catalogue, s, result.matches));
+  const FlashDetectView view = MakeFlashDetectView(profile_.catalogue, s, result.matches);
+  result.chosen = choose ? choose(view, result.matches) : ChooseFlashMatch(op_, view);
+  if (result.chosen && *result.chosen >= result.matches.size()) result.chosen.reset();
   if (result.chosen) {
     s.FlashUniName = profile_.catalogue.types[static_cast<std::size_t>(result.matches[*result.chosen].type)].uniqueName;
     flashInfoChange();

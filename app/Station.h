@@ -3,6 +3,7 @@
 // devices (real or bench), the scan and the start-up sequence. The GUI and the
 // CLI hold one Station and talk to nothing else.
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -73,9 +74,12 @@ class Station {
     std::vector<FlashMatch> matches;
     std::optional<std::size_t> chosen;  // the operator's pick among the matches
   };
+  // The operator's pick among the matches; the default asks through op().
+  using FlashChooser =
+      std::function<std::optional<std::size_t>(const FlashDetectView&, const std::vector<FlashMatch>&)>;
   // Reads the flash IDs of the first connected drive and takes the matching
   // flash types into the profile (and into QKMassProd.ini of the program folder).
-  AutoDetectResult flashAutoDetect(std::stop_token stop = {});
+  AutoDetectResult flashAutoDetect(std::stop_token stop = {}, const FlashChooser& choose = {});
 
   // The firmware choice as the pages stand now: data-file check, firmware
   // selection, then the parameter block from the texts just read.

@@ -98,4 +98,14 @@ std::optional<std::size_t> ChooseFlashMatch(Operator& op, const FlashDetectView&
   }
 }
 
+FlashDialogClose CloseFlashDialog(std::size_t matchCount, int selected) {
+  FlashDialogClose out;
+  if (selected >= 0 && static_cast<std::size_t>(selected) < matchCount) {
+    out.chosen = static_cast<std::size_t>(selected);
+  } else if (matchCount > 1) {
+    out.refused = true;
+  }
+  return out;
+}
+
 }  // namespace qk

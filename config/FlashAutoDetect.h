@@ -69,4 +69,12 @@ FlashDetectView MakeFlashDetectView(const FlashCatalogue& catalogue, const Profi
 // flash type" and asked again; a cancel gives nullopt.
 std::optional<std::size_t> ChooseFlashMatch(Operator& op, const FlashDetectView& view);
 
+// The result dialog's "Close": with several matches and no row selected
+// (selected < 0) it refuses with kChooseOneFlashType and stays open.
+struct FlashDialogClose {
+  bool refused = false;
+  std::optional<std::size_t> chosen;  // the selected match, when one is
+};
+FlashDialogClose CloseFlashDialog(std::size_t matchCount, int selected);
+
 }  // namespace qk

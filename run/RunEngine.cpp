@@ -152,8 +152,23 @@ std::optional<std::string> RunEngine::validate(const RunOptions& options, bool& 
   return std::nullopt;
 }
 
+std::vector<std::string> RunEngine::errorDialogLines(int slot) const {
+  if (slot < 0 || slot >= SlotLimit) return {};
+  Scanner& sc = station_.scanner();
+  int code = 0;
+  {
+    std::lock_guard lock(sc.scanLock());
+    code = sc.ports()[static_cast<std::size_t>(slot)].resultCode;
+  }
+  // A code without a record of its own (a stopped port's -1) still gets its text.
+  const auto& buffers = *details_[static_cast<std::size_t>(slot)];
+  const auto& record = buffers[code >= 0 && code < kDetailBufferCount ? static_cast<std::size_t>(code) : 0];
+  return ErrorDialogLines(code, record, reportFlash(station_.globalParameter(), station_.profile().settings));
+}
+
 RunOutcome RunEngine::start(const RunOptions& options) {
   RunOutcome out;
+  stopRequested_ = false;
   Scanner& sc = station_.scanner();
   ProfileSettings& s = station_.profile().settings;
   sc.setRunning(true);
@@ -329,11 +344,21 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   for (;;) {
     bool running = false;
     const std::int64_t now = clock.nowMs();
+    const bool stopAll = stopRequested_;
     for (auto& pp : ports) {
       Port& p = *pp;
       if (p.done) continue;
       running = true;
       std::lock_guard lock(sc.scanLock());
+      if (stopAll && !p.cutOff) {
+        p.cutOff = true;
+        PortContext& rec = sc.ports()[static_cast<std::size_t>(p.slot)];
+        rec.resultCode = rec.shownCode = -1;
+        rec.stepStatus[25] = -1;
+        rec.yieldEvent = 0;
+        p.stop.request_stop();
+        debugPrintf("Port%d: stopped by the operator", p.slot + 1);
+      }
       if (!p.cutOff && now >= p.deadline) {
         p.cutOff = true;
         PortContext& rec = sc.ports()[static_cast<std::size_t>(p.slot)];

@@ -3,6 +3,7 @@
 // serials, runs one worker per active port in parallel with a time-out each,
 // then writes the run log and the failure reports, counts the yield and keeps
 // the serial bookkeeping.
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -76,6 +77,13 @@ class RunEngine {
   // Open-retry budget of the FAT32 formatter: 5 x the active ports of the run.
   int formatRetryBudget() const { return retryBudget_; }
 
+  // Stops a run under way from another thread: every worker still running is
+  // cut off as failed with result and shown codes -1 (kept out of the yield)
+  // and leaves at its next wait; the run then ends as usual.
+  void stop() { stopRequested_ = true; }
+  // The error dialog's lines for a slot: its result code and that code's record.
+  std::vector<std::string> errorDialogLines(int slot) const;
+
  private:
   class Display;
   std::optional<std::string> validate(const RunOptions& options, bool& skipRun);
@@ -90,6 +98,7 @@ class RunEngine {
   std::array<std::unique_ptr<DetailBuffers>, SlotLimit> details_;
   int retryBudget_ = 0;
   int activeCount_ = 0;
+  std::atomic<bool> stopRequested_{false};
 };
 
 }  // namespace qk

@@ -5,7 +5,7 @@ pkgs=(cmake ninja-build g++ pkg-config git
       libudev-dev libturbojpeg0-dev nlohmann-json3-dev libcli11-dev
       libgtest-dev libgmock-dev libbenchmark-dev
       dosfstools mtools fdisk)
-if [ "${QK_WITH_GUI:-0}" = 1 ]; then pkgs+=(qt6-base-dev libgl-dev); fi
+if [ "${QK_WITH_GUI:-1}" = 1 ]; then pkgs+=(qt6-base-dev libgl-dev xvfb xauth); fi
 if [ "${QK_WITH_CLANG:-0}" = 1 ]; then pkgs+=(clang libclang-rt-14-dev); fi
 # The virtual-machine test: QEMU, a kernel with its modules, a static busybox for the guest.
 if [ "${QK_WITH_VM:-0}" = 1 ]; then pkgs+=(qemu-system-x86 linux-image-amd64 busybox-static cpio); fi

@@ -5,8 +5,13 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh"
-"$root/scripts/build.sh" "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cli="$root/build/bin/qkstation-cli"
+if [ $# -eq 0 ] && [ -n "${DISPLAY:-}" ]; then
+  # With a display: the station's window on the demo bench.
+  "$root/scripts/build.sh" "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK_BUILD_GUI=ON
+  exec "$root/build/bin/qkstation" --bench "$root/sim/demo/demo.bench"
+fi
+"$root/scripts/build.sh" "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 if [ $# -gt 0 ]; then exec "$cli" "$@"; fi
 "$cli" files
 "$cli" --bench "$root/sim/demo/demo.bench" scan

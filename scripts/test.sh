@@ -9,14 +9,16 @@ export QK_WITH_VM=${QK_WITH_VM:-1}
 "$root/scripts/deps.sh"
 jobs=$(nproc)
 
-"$root/scripts/build.sh" "$root/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+"$root/scripts/build.sh" "$root/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK_BUILD_GUI=ON
 ctest --test-dir "$root/build-test" --output-on-failure -j "$jobs"
 if [ "$QK_WITH_VM" = 1 ]; then
   "$root/tests/vm/run_vm_test.sh" "$root/build-test"
 fi
+# The real window under a virtual display: it must start, run the demo bench and draw its verdicts.
+"$root/scripts/gui-screenshots.sh" "$root/build-test"
 
 if [ "${1:-}" = "--sanitize" ]; then
-  "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DQK_SANITIZE=address -DQK_BUILD_BENCH=OFF
+  "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DQK_SANITIZE=address -DQK_BUILD_BENCH=OFF -DQK_BUILD_GUI=ON
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
   "$root/scripts/build.sh" "$root/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DQK_SANITIZE=thread -DQK_BUILD_BENCH=OFF

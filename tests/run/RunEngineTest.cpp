@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <thread>
 
 #include "config/IniFile.h"
 #include "run/ResultCodes.h"
@@ -49,6 +50,7 @@ class Bench : public ::testing::Test {
               return true;
             };
           }
+          if (hangSlot == slot && frozen) ops->timeMayPass = [] { return false; };
           ops->failing = failing;
           return ops;
         },
@@ -67,6 +69,7 @@ class Bench : public ::testing::Test {
   std::unique_ptr<Station> station;
   std::unique_ptr<RunEngine> engine;
   int hangSlot = -1;
+  bool frozen = false;  // the hung drive's time never passes: only a stop ends it
   std::set<std::string> failing;
 };
 
@@ -108,6 +111,33 @@ TEST_F(Bench, AHangingDriveIsCutOffAtItsTimeOutAndStaysOutOfTheYield) {
   std::string log = home.read("log/" + bareFileName(out.logFile));
   EXPECT_NE(log.find("\t000002\t"), std::string::npos);
   EXPECT_NE(log.find("\tPass\t\t----\t----\t----\t----\t----\tFail\t\r\n"), std::string::npos) << log;
+}
+
+TEST_F(Bench, StopCutsOffRunningPortsAsFailedOutsideTheYield) {
+  hangSlot = 1;
+  frozen = true;
+  start(3, "[Setting]\nTimeOut=2\n[TestItems]\nEnSataTest=1\nEnFlashTest=1\n");
+  std::jthread stopper([this] {
+    // The others end first, so only the hung port is still running.
+    for (;;) {
+      if (port(0).stepStatus[25] != 0 && port(2).stepStatus[25] != 0) break;
+      std::this_thread::yield();
+    }
+    engine->stop();
+  });
+  RunOutcome out = engine->start({});
+  ASSERT_TRUE(out.ran);
+  PortContext cut = port(1);
+  EXPECT_EQ(cut.resultCode, -1);
+  EXPECT_EQ(cut.shownCode, -1);
+  EXPECT_EQ(cut.stepStatus[25], -1);
+  EXPECT_EQ(port(0).stepStatus[25], 1);
+  EXPECT_EQ(station->profile().settings.TotalTestCount, 2);
+  EXPECT_EQ(engine->errorDialogLines(1), std::vector<std::string>{"Unknown Failure"});
+  // The next run is not stopped by the last one's request.
+  hangSlot = -1;
+  ASSERT_TRUE(engine->start({}).ran);
+  EXPECT_EQ(port(1).stepStatus[25], 1);
 }
 
 TEST_F(Bench, RefusalsKeepTheirMessages) {

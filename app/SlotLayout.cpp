@@ -1,0 +1,66 @@
+#include "app/SlotLayout.h"
+
+#include <cstdio>
+#include <sys/stat.h>
+
+#include "config/IniFile.h"
+
+namespace qk {
+
+int SlotRows(int boxHeight, int panelHeight) {
+  if (boxHeight <= 0 || panelHeight <= 0) return 0;
+  return boxHeight / panelHeight;
+}
+
+SlotRect DefaultSlotRect(int slot, int rows, int panelWidth, int panelHeight) {
+  if (rows <= 0) return {0, 0, panelWidth, panelHeight};
+  return {(slot / rows) * panelWidth, (slot % rows) * panelHeight, panelWidth, panelHeight};
+}
+
+void ScrollRange::cover(const SlotRect& r) {
+  if (r.left + r.width > width) width = r.left + r.width;
+  if (r.top + r.height > height) height = r.top + r.height;
+}
+
+std::string FormatSlotBounds(const SlotRect& r) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "Left %d Top %d Width %d Height %d", r.left, r.top, r.width, r.height);
+  return buf;
+}
+
+std::optional<SlotRect> ParseSlotBounds(const std::string& text) {
+  SlotRect r;
+  char w[4][16];
+  if (std::sscanf(text.c_str(), "%15s %d %15s %d %15s %d %15s %d", w[0], &r.left, w[1], &r.top, w[2], &r.width,
+                  w[3], &r.height) != 8) {
+    return std::nullopt;
+  }
+  return r;
+}
+
+std::optional<StyleLayout> ReadStyleFile(const std::string& path, int slotCount) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+  IniFile ini = IniFile::load(path);
+  StyleLayout layout;
+  for (int i = 0; i < slotCount; ++i) {
+    const std::string value = ini.getString("Style", "PortPanel" + std::to_string(i), "NULL");
+    layout.slots.push_back(value == "NULL" ? std::nullopt : ParseSlotBounds(value));
+  }
+  layout.window = {ini.getInt("Main", "Left", 0), ini.getInt("Main", "Top", 0), ini.getInt("Main", "Width", 600),
+                   ini.getInt("Main", "Height", 600)};
+  return layout;
+}
+
+bool WriteStyleFile(const std::string& path, const std::vector<NamedBounds>& panels, const SlotRect& window) {
+  IniFile ini = IniFile::load(path);
+  ini.eraseSection("Style");
+  for (const auto& p : panels) ini.setString("Style", p.name, FormatSlotBounds(p.bounds));
+  ini.setInt("Main", "Left", window.left);
+  ini.setInt("Main", "Top", window.top);
+  ini.setInt("Main", "Width", window.width);
+  ini.setInt("Main", "Height", window.height);
+  return ini.save(path);
+}
+
+}  // namespace qk

@@ -1,0 +1,20 @@
+#pragma once
+// "Error": the failure report of the port chosen with its "?" button, and
+// the board photos.
+#include <QDialog>
+
+#include <string>
+#include <vector>
+
+namespace qk::gui {
+
+class TErrorForm : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TErrorForm(QWidget* parent = nullptr);
+  // The report lines of the core (ErrorDialogLines) and the folder where
+  // "Layout_Front.jpg" / "Layout_Back.jpg" are looked for.
+  void setReport(const std::vector<std::string>& lines, const std::string& photoFolder);
+};
+
+}  // namespace qk::gui
