@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # The whole test suite from a fresh Debian 12 machine. With --sanitize, also
 # the AddressSanitizer+UBSan run of every test and the ThreadSanitizer run of
-# the run engine's tests.
+# the run engine's tests. The virtual-machine test (tests/vm) runs once, on the
+# normal build; QK_WITH_VM=0 leaves it out.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+export QK_WITH_VM=${QK_WITH_VM:-1}
 "$root/scripts/deps.sh"
 jobs=$(nproc)
 
 "$root/scripts/build.sh" "$root/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK_BUILD_GUI=ON
 ctest --test-dir "$root/build-test" --output-on-failure -j "$jobs"
+if [ "$QK_WITH_VM" = 1 ]; then
+  "$root/tests/vm/run_vm_test.sh" "$root/build-test"
+fi
 # The real window under a virtual display: it must start, run the demo bench and draw its verdicts.
 "$root/scripts/gui-screenshots.sh" "$root/build-test"
 

@@ -3,6 +3,8 @@
 #include <libudev.h>
 #include <poll.h>
 
+#include <unistd.h>
+
 #include <cstring>
 
 namespace qk {
@@ -11,7 +13,9 @@ bool UdevHotplug::start(std::function<void(DeviceChange)> onChange) {
   stop();
   udev* u = udev_new();
   if (!u) return false;
-  udev_monitor* mon = udev_monitor_new_from_netlink(u, "udev");
+  // Without a udev daemon (a minimal system, a rescue shell) nothing comes on
+  // udev's channel; the kernel's own uevents then tell of the same changes.
+  udev_monitor* mon = udev_monitor_new_from_netlink(u, UdevHotplug::eventSource());
   if (!mon || udev_monitor_filter_add_match_subsystem_devtype(mon, "usb", "usb_device") < 0 ||
       udev_monitor_enable_receiving(mon) < 0) {
     if (mon) udev_monitor_unref(mon);
@@ -33,6 +37,10 @@ bool UdevHotplug::start(std::function<void(DeviceChange)> onChange) {
     udev_unref(u);
   });
   return true;
+}
+
+const char* UdevHotplug::eventSource(const char* controlSocket) {
+  return ::access(controlSocket, F_OK) == 0 ? "udev" : "kernel";
 }
 
 void UdevHotplug::stop() {

@@ -1,5 +1,6 @@
 #pragma once
-// USB arrivals and removals from the udev monitor.
+// USB arrivals and removals from the udev monitor, or from the kernel's
+// uevents where no udev daemon runs.
 #include <atomic>
 #include <thread>
 
@@ -12,6 +13,9 @@ class UdevHotplug : public HotplugSource {
   ~UdevHotplug() override { stop(); }
   bool start(std::function<void(DeviceChange)> onChange) override;
   void stop() override;
+
+  // "udev" while the daemon's control socket exists, else "kernel".
+  static const char* eventSource(const char* controlSocket = "/run/udev/control");
 
  private:
   std::jthread thread_;

@@ -119,3 +119,43 @@ TEST(SysfsRemoval, DeletesTheScsiDevicesThenRemovesTheUsbDevice) {
   EXPECT_EQ(content(scsi / "delete"), "1");
   EXPECT_FALSE(removal.remove(""));
 }
+
+// The shape of /sys in the virtual-machine test's guest (QEMU's xHCI with a
+// hub, a tablet and two usb-storage drives), captured by tests/vm.
+TEST(SysfsDeviceTree, QemuGuestTopologyNumbersHubTabletAndDrives) {
+  SysfsDeviceTree tree(fixture("qemu-guest"));
+  auto roots = tree.rootHubs();
+  ASSERT_TRUE(roots);
+  ASSERT_EQ(roots->size(), 2u);
+  EXPECT_EQ((*roots)[0]->ports.size(), 4u);
+  ASSERT_EQ((*roots)[0]->ports[1].state, PortDesc::State::Hub);
+  EXPECT_EQ((*roots)[0]->ports[1].hub->ports.size(), 8u);
+  EXPECT_EQ((*roots)[1]->ports[3].device.serial, "QEMUD1");
+  EXPECT_EQ((*roots)[1]->ports[3].device.driverKey, "/dev/bus/usb/002/002");
+
+  auto disks = tree.disks();
+  ASSERT_TRUE(disks);
+  ASSERT_EQ(disks->size(), 2u);
+  EXPECT_EQ((*disks)[0].devicePath, "/dev/sda");
+  EXPECT_EQ((*disks)[0].parentKey, "2-4");
+  EXPECT_TRUE((*disks)[0].usbStorage);
+  EXPECT_EQ(fs::path((*disks)[0].diskInstance).filename(), "0:0:0:0");
+  EXPECT_EQ(fs::path((*disks)[0].parentInstance).filename(), "2-4");
+  EXPECT_EQ((*disks)[1].parentKey, "1-2.3");
+
+  SysfsStation s("qemu-guest");
+  s.probe.codes["/dev/sda"] = 0;  // QEMU's INQUIRY token is no bridge of the table
+  s.probe.codes["/dev/sdb"] = 0;
+  ASSERT_TRUE(s.scanner.startUp());
+  EXPECT_EQ(s.scanner.slotCount(), 16);
+  const auto& ports = s.scanner.ports();
+  // The hub on root port 2 takes slots 1..8; root port 3 moves up to slot 11.
+  EXPECT_EQ(ports[2].locationKey.str(), "1-2.3");
+  EXPECT_EQ(ports[2].devicePath.str(), "/dev/sdb");
+  EXPECT_EQ(ports[10].locationKey.str(), "1-3");
+  EXPECT_EQ(ports[10].devicePath.str(), "");
+  EXPECT_EQ(ports[15].locationKey.str(), "2-4");
+  EXPECT_EQ(ports[15].devicePath.str(), "/dev/sda");
+  EXPECT_EQ(s.scanner.configuredCount(), 3);
+  EXPECT_EQ(s.scanner.deviceCount(), 0);
+}

@@ -1,6 +1,8 @@
 #!/bin/bash
 # Rebuilds the sysfs fixture trees: the shape of /sys for a few hub layouts
 # (device folders, attribute files, relative symlinks as the kernel makes them).
+# qemu-guest/ is not made here: it is the guest of tests/vm, captured with
+# QK_VM_CAPTURE_SYSFS=$PWD/qemu-guest tests/vm/run_vm_test.sh BUILD_DIR.
 set -e
 cd "$(dirname "$0")"
 
