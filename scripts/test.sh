@@ -14,7 +14,7 @@ ctest --test-dir "$root/build-test" --output-on-failure -j "$jobs"
 if [ "$QK_WITH_VM" = 1 ]; then
   "$root/tests/vm/run_vm_test.sh" "$root/build-test"
 fi
-# The real window under a virtual display: it must start, run the demo bench and draw its verdicts.
+# The real window under a virtual display: it must start, run the demo line and draw its verdicts.
 "$root/scripts/gui-screenshots.sh" "$root/build-test"
 
 if [ "${1:-}" = "--sanitize" ]; then
