@@ -653,19 +653,13 @@ void SettingsPages::applyMask(int mask) {
   funCheckListBoxClickCheck();
 }
 
-void SettingsPages::applyLock() {
-  const LockOutcome out = ApplySettingsLock(d_->station.profile().settingsUnlocked, LockSender::Window,
-                                            d_->station.op());
-  Impl& d = *d_;
-  if (out.tabsEnabled)
-    for (int i = 0; i < d.tabs->count(); ++i) d.tabs->widget(i)->setEnabled(*out.tabsEnabled);
-  if (out.saveEnabled) d.saveIni->setEnabled(*out.saveEnabled);
-  d.lockBtn->setChecked(out.buttonDown);
-}
+void SettingsPages::applyLock() { lockFrom(static_cast<int>(LockSender::Window)); }
 
-void SettingsPages::lockButtonClick() {
-  const LockOutcome out = ApplySettingsLock(d_->station.profile().settingsUnlocked, LockSender::LockButton,
-                                            d_->station.op());
+void SettingsPages::lockButtonClick() { lockFrom(static_cast<int>(LockSender::LockButton)); }
+
+void SettingsPages::lockFrom(int sender) {
+  const LockOutcome out = ApplySettingsLock(d_->station.profile().settingsUnlocked,
+                                            static_cast<LockSender>(sender), d_->station.op());
   Impl& d = *d_;
   if (out.tabsEnabled)
     for (int i = 0; i < d.tabs->count(); ++i) d.tabs->widget(i)->setEnabled(*out.tabsEnabled);

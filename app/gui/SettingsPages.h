@@ -76,6 +76,8 @@ class SettingsPages : public QWidget {
   void captionChanged(const QString& caption);  // the window caption after the firmware check
 
  private:
+  // The lock's handler for either sender (a LockSender value).
+  void lockFrom(int sender);
   struct Impl;
   Impl* d_;
 };
