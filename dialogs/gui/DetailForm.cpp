@@ -72,19 +72,59 @@ TDetailForm::TDetailForm(Station& station, QWidget* parent)
   layout->addWidget(group, 1);
 }
 
+TDetailForm::~TDetailForm() {
+  if (reader_.joinable()) reader_.join();
+}
+
 void TDetailForm::loadPort(int selectedPort) {
   for (QLineEdit* e : edits_) e->clear();
   loaderLabel_->hide();
   fwInfoEdit_->show();
+  if (reader_.joinable()) reader_.join();
+  int generation = 0;
+  {
+    std::lock_guard lock(mutex_);
+    generation = ++generation_;
+    answer_.reset();
+  }
   if (selectedPort < 1 || selectedPort > SlotLimit) return;
 
-  const DeviceDetail detail = ReadSlotDetail(station_, selectedPort - 1);
-  const std::vector<DetailField> fields = DetailFields(detail);
+  reader_ = std::jthread([this, selectedPort, generation] {
+    DeviceDetail detail = ReadSlotDetail(station_, selectedPort - 1);
+    {
+      std::lock_guard lock(mutex_);
+      if (generation != generation_) return;
+      answer_ = std::move(detail);
+      answerGeneration_ = generation;
+    }
+    QMetaObject::invokeMethod(this, &TDetailForm::showLoaded, Qt::QueuedConnection);
+  });
+}
+
+void TDetailForm::waitForLoad() {
+  if (reader_.joinable()) reader_.join();
+  showLoaded();
+}
+
+bool TDetailForm::loading() const {
+  std::lock_guard lock(mutex_);
+  return reader_.joinable() && !answer_ && answerGeneration_ != generation_;
+}
+
+void TDetailForm::showLoaded() {
+  std::optional<DeviceDetail> detail;
+  {
+    std::lock_guard lock(mutex_);
+    if (!answer_ || answerGeneration_ != generation_) return;
+    detail = std::move(answer_);
+    answer_.reset();
+  }
+  const std::vector<DetailField> fields = DetailFields(*detail);
   for (std::size_t i = 0; i < fields.size() && i < edits_.size(); ++i) {
     edits_[i]->setText(QString::fromStdString(fields[i].text));
     edits_[i]->setCursorPosition(0);  // long models show their start
   }
-  if (detail.loaderMode) {
+  if (detail->loaderMode) {
     fwInfoEdit_->hide();
     loaderLabel_->show();
   }

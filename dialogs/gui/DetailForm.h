@@ -2,7 +2,12 @@
 // "Manual Setting": the identity of a drive that passed, read afresh.
 #include <QDialog>
 
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <vector>
+
+#include "protocol/DeviceDetail.h"
 
 class QLabel;
 class QLineEdit;
@@ -17,11 +22,23 @@ class TDetailForm : public QDialog {
   Q_OBJECT
  public:
   explicit TDetailForm(Station& station, QWidget* parent = nullptr);
-  // Reads the drive of the 1-based selected port and fills the fields.
-  // Runs on the window's thread: the port has no worker at that time.
+  ~TDetailForm() override;
+  // Empties the fields and reads the drive of the 1-based selected port on a
+  // thread of its own, so a drive that answers slowly never freezes the
+  // window; the fields fill in when the answer is back.
   void loadPort(int selectedPort);
+  // Waits for the read under way and shows its answer (tests).
+  void waitForLoad();
+  bool loading() const;
 
  private:
+  void showLoaded();
+
+  mutable std::mutex mutex_;
+  std::optional<DeviceDetail> answer_;  // a read's result not yet shown
+  int generation_ = 0;                  // the newest loadPort; older answers are dropped
+  int answerGeneration_ = 0;
+  std::jthread reader_;
   Station& station_;
   std::vector<QLineEdit*> edits_;  // in DetailFields order
   QLineEdit* fwInfoEdit_ = nullptr;

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <thread>
+
 #include "app/Station.h"
 #include "dialogs/gui/DetailForm.h"
 #include "sim/SampleData.h"
@@ -43,13 +46,19 @@ class DialogDetail : public ::testing::Test {
   VirtualClock clock;
   std::unique_ptr<Station> station;
   std::unique_ptr<TDetailForm> form;
+
+  // The read runs on its own thread; the test waits for its answer.
+  void load(int port) {
+    form->loadPort(port);
+    form->waitForLoad();
+  }
 };
 
 TEST_F(DialogDetail, RunningDriveShowsItsIdentity) {
   ASSERT_NO_FATAL_FAILURE(start(false));
   EXPECT_EQ(form->windowTitle(), "Manual Setting");
   EXPECT_EQ(form->size(), QSize(532, 315));
-  form->loadPort(1);
+  load(1);
   EXPECT_FALSE(text("ModNumEdit").isEmpty());
   EXPECT_FALSE(text("SNEdit").isEmpty());
   EXPECT_FALSE(text("FWVerEdit").isEmpty());
@@ -62,9 +71,27 @@ TEST_F(DialogDetail, RunningDriveShowsItsIdentity) {
   EXPECT_EQ(text("VIDEdit"), "");
 }
 
+TEST_F(DialogDetail, FieldsFillInThroughTheEventLoopOnceTheReadIsBack) {
+  ASSERT_NO_FATAL_FAILURE(start(false));
+  form->loadPort(1);
+  // The window's thread goes on while the drive is read; the answer arrives as a queued call.
+  for (int i = 0; i < 100000 && text("SNEdit").isEmpty(); ++i) {
+    QCoreApplication::processEvents();
+    std::this_thread::yield();
+  }
+  EXPECT_FALSE(text("SNEdit").isEmpty());
+  EXPECT_FALSE(form->loading());
+  // A read for a port that is no longer wanted is dropped: the newest port wins.
+  form->loadPort(2);
+  form->loadPort(1);
+  form->waitForLoad();
+  EXPECT_TRUE(hidden("Label1"));
+  EXPECT_NE(text("SNEdit").trimmed(), "SNBLANK02");
+}
+
 TEST_F(DialogDetail, NativeUsbDriveShowsItsUsbIdentity) {
   ASSERT_NO_FATAL_FAILURE(start(true));
-  form->loadPort(1);
+  load(1);
   // On USB the serial comes from the identity's string descriptor; model and
   // firmware version stay empty.
   EXPECT_EQ(text("SNEdit"), "000000Drive1");
@@ -79,7 +106,7 @@ TEST_F(DialogDetail, NativeUsbDriveShowsItsUsbIdentity) {
 
 TEST_F(DialogDetail, LoaderModeReplacesTheFirmwareInformation) {
   ASSERT_NO_FATAL_FAILURE(start(false));
-  form->loadPort(2);
+  load(2);
   // IDENTIFY's serial field keeps its blank padding.
   EXPECT_EQ(text("SNEdit").trimmed(), "SNBLANK02");
   EXPECT_FALSE(text("ModNumEdit").isEmpty());
@@ -90,7 +117,7 @@ TEST_F(DialogDetail, LoaderModeReplacesTheFirmwareInformation) {
   EXPECT_EQ(text("FWInfoEdit"), "");
 
   // The next port starts from empty fields, and the label goes again.
-  form->loadPort(1);
+  load(1);
   EXPECT_TRUE(hidden("Label1"));
   EXPECT_FALSE(hidden("FWInfoEdit"));
   EXPECT_NE(text("SNEdit").trimmed(), "SNBLANK02");
@@ -99,11 +126,11 @@ TEST_F(DialogDetail, LoaderModeReplacesTheFirmwareInformation) {
 
 TEST_F(DialogDetail, SilentDriveShowsFailAndAPortOutOfRangeNothing) {
   ASSERT_NO_FATAL_FAILURE(start(false));
-  form->loadPort(3);
+  load(3);
   for (const char* name : {"ModNumEdit", "SNEdit", "FWVerEdit", "CapEdit"}) EXPECT_EQ(text(name), "Fail") << name;
   EXPECT_EQ(text("FWInfoEdit"), "");
-  form->loadPort(0);
-  form->loadPort(51);
+  load(0);
+  load(51);
   EXPECT_EQ(text("SNEdit"), "");
 }
 
