@@ -452,14 +452,14 @@ SettingsPages::SettingsPages(Station& station, QWidget* parent) : QWidget(parent
     QLineEdit* edits[] = {d.tableIn, d.tableOut, d.laterTableIn, d.laterTableOut};
     const char* captions[] = {"Save To", "Put From", "Save To", "Put From"};
     for (int i = 0; i < 4; ++i) {
-      const TableFileButton& spec = kTableFileButtons[i];
-      auto* btn = named<QPushButton>(spec.button, captions[i]);
+      const TableFileButton& button = kTableFileButtons[i];
+      auto* btn = named<QPushButton>(button.button, captions[i]);
       grid->addWidget(checks[i], i, 0);
       grid->addWidget(edits[i], i, 1);
       grid->addWidget(btn, i, 2);
       QLineEdit* target = edits[i];
-      connect(btn, &QPushButton::clicked, this, [this, spec, target] {
-        auto file = d_->station.op().chooseFile(spec.filter, kTableFileExt, d_->station.folder().path(), spec.save);
+      connect(btn, &QPushButton::clicked, this, [this, button, target] {
+        auto file = d_->station.op().chooseFile(button.filter, kTableFileExt, d_->station.folder().path(), button.save);
         if (!file) return;
         target->setText(qs(*file));
         pagesToProfile();
