@@ -80,7 +80,8 @@ TMainForm::TMainForm(Station& station, MainFormOptions options, QWidget* parent)
   rescanTimer_ = new QTimer(this);
   rescanTimer_->setInterval(kRescanPollMs);
   connect(rescanTimer_, &QTimer::timeout, this, [this] {
-    if (!running_ && station_.scanner().pollRescan()) afterScan();
+    if (running_ || scanning() || removalThread_.joinable()) return;
+    if (station_.scanner().rescanTimer().takeExpired()) startScan(true);
   });
   rescanTimer_->start();
 
@@ -100,6 +101,7 @@ TMainForm::~TMainForm() {
     runThread_.join();
   }
   if (removalThread_.joinable()) removalThread_.join();
+  if (scanThread_.joinable()) scanThread_.join();
   if (station_.bench()) station_.bench()->stopEvents();
   station_.hotplug().stop();
 }
@@ -365,17 +367,45 @@ void TMainForm::afterScan() {
 }
 
 void TMainForm::refreshBtnClick() {
-  if (running_) return;
-  Scanner& sc = station_.scanner();
-  sc.clearPromptFlag();
+  if (running_ || scanning() || removalThread_.joinable()) return;
+  station_.scanner().clearPromptFlag();
+  startScan(true);
+}
+
+void TMainForm::startScan(bool focusStart) {
   syncScanSettings();
-  sc.scanDevices(false);
-  afterScan();
-  if (executeBtn_->isVisible() && executeBtn_->isEnabled()) executeBtn_->setFocus();
+  auto scanned = [this, focusStart] {
+    afterScan();
+    if (focusStart && executeBtn_->isVisible() && executeBtn_->isEnabled()) executeBtn_->setFocus();
+  };
+  if (station_.profile().settings.EnBarCode != 0) {
+    // The scan waits for the operator's bar codes under the display lock:
+    // it runs here, with the prompts, rather than beside a window that may
+    // want the same lock.
+    station_.scanner().scanDevices(false);
+    scanned();
+    return;
+  }
+  // A drive that answers slowly must not freeze the window: the scan runs
+  // aside; the bottom buttons wait for its verdict.
+  bottomPanel_->setEnabled(false);
+  executeBtn_->setEnabled(false);
+  scanThread_ = std::jthread([this, scanned] {
+    station_.scanner().scanDevices(false);
+    QMetaObject::invokeMethod(this, [this, scanned] {
+      scanThread_.join();
+      bottomPanel_->setEnabled(true);
+      if (closePending_) {
+        close();
+        return;
+      }
+      scanned();
+    }, Qt::QueuedConnection);
+  });
 }
 
 void TMainForm::safeRmBtnClick() {
-  if (running_ || removalThread_.joinable()) return;
+  if (running_ || scanning() || removalThread_.joinable()) return;
   bottomPanel_->setEnabled(false);
   removalThread_ = std::jthread([this] {
     SafeRemoval::removeAll(station_.scanner(), station_.removal(), station_.op());
@@ -383,6 +413,7 @@ void TMainForm::safeRmBtnClick() {
       removalThread_.join();
       bottomPanel_->setEnabled(true);
       afterScan();
+      if (closePending_) close();
     }, Qt::QueuedConnection);
   });
 }
@@ -464,7 +495,7 @@ void TMainForm::autoTestTimerTimer() {
 }
 
 void TMainForm::startRun(bool unattended) {
-  if (running_ || runThread_.joinable()) return;
+  if (running_ || runThread_.joinable() || scanning()) return;
   setRunControlsEnabled(false);
   running_ = true;
   if (!pages_->pagesToProfile()) {
@@ -549,6 +580,12 @@ void TMainForm::savePng(const std::string& name) {
 void TMainForm::closeEvent(QCloseEvent* e) {
   if (closed_) {
     e->accept();
+    return;
+  }
+  if (scanning() || removalThread_.joinable()) {
+    // A scan or removal may be waiting on the operator: close once it has ended.
+    closePending_ = true;
+    e->ignore();
     return;
   }
   if (running_) {

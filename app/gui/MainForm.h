@@ -62,6 +62,8 @@ class TMainForm : public QMainWindow {
   int slotRows() const { return rows_; }
   SlotPanel* slotPanel(int slot) const;
   bool running() const { return running_; }
+  // A device scan runs on a thread of its own; true until its result is drawn.
+  bool scanning() const { return scanThread_.joinable(); }
   int selectedPort() const { return selectedPort_; }
   RunEngine& engine() { return *engine_; }
   const std::optional<RunOutcome>& lastOutcome() const { return lastOutcome_; }
@@ -70,6 +72,8 @@ class TMainForm : public QMainWindow {
  public Q_SLOTS:
   void executeBtnClick();
   void refreshBtnClick();
+  // Scans on the scan thread, then draws the slots on the window's thread.
+  void startScan(bool focusStart);
   void safeRmBtnClick();
   void resetYieldBtnClick();
   void resetLayoutClick();
@@ -139,6 +143,7 @@ class TMainForm : public QMainWindow {
   std::string lastScreenshot_;
   std::jthread runThread_;
   std::jthread removalThread_;
+  std::jthread scanThread_;  // a device scan under way (Refresh, hot-plug)
 };
 
 }  // namespace qk::gui
