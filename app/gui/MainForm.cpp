@@ -80,7 +80,7 @@ TMainForm::TMainForm(Station& station, MainFormOptions options, QWidget* parent)
   rescanTimer_ = new QTimer(this);
   rescanTimer_->setInterval(kRescanPollMs);
   connect(rescanTimer_, &QTimer::timeout, this, [this] {
-    if (running_ || scanning() || removalThread_.joinable()) return;
+    if (running_ || scanning() || removalThread_.joinable() || pages_->detecting()) return;
     if (station_.scanner().rescanTimer().takeExpired()) startScan(true);
   });
   rescanTimer_->start();
@@ -225,6 +225,10 @@ void TMainForm::buildWindow() {
     if (!running_) executeBtn_->setEnabled(ready && station_.scanner().startEnabled());
   });
   connect(pages_, &SettingsPages::captionChanged, this, [this](const QString& caption) { setWindowTitle(caption); });
+  connect(pages_, &SettingsPages::busyChanged, this, [this](bool busy) {
+    bottomPanel_->setEnabled(!busy);
+    if (!busy && closePending_) close();
+  });
   connect(pages_, &SettingsPages::profileLoaded, this, [this] {
     syncScanSettings();
     setWindowTitle(QString::fromStdString(station_.caption()));
@@ -367,7 +371,7 @@ void TMainForm::afterScan() {
 }
 
 void TMainForm::refreshBtnClick() {
-  if (running_ || scanning() || removalThread_.joinable()) return;
+  if (running_ || scanning() || removalThread_.joinable() || pages_->detecting()) return;
   station_.scanner().clearPromptFlag();
   startScan(true);
 }
@@ -495,7 +499,7 @@ void TMainForm::autoTestTimerTimer() {
 }
 
 void TMainForm::startRun(bool unattended) {
-  if (running_ || runThread_.joinable() || scanning()) return;
+  if (running_ || runThread_.joinable() || scanning() || pages_->detecting()) return;
   setRunControlsEnabled(false);
   running_ = true;
   if (!pages_->pagesToProfile()) {
@@ -582,8 +586,8 @@ void TMainForm::closeEvent(QCloseEvent* e) {
     e->accept();
     return;
   }
-  if (scanning() || removalThread_.joinable()) {
-    // A scan or removal may be waiting on the operator: close once it has ended.
+  if (scanning() || removalThread_.joinable() || pages_->detecting()) {
+    // A scan, removal or flash detect may be waiting on the operator: close once it has ended.
     closePending_ = true;
     e->ignore();
     return;

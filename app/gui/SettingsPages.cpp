@@ -596,6 +596,12 @@ SettingsPages::SettingsPages(Station& station, QWidget* parent) : QWidget(parent
 }
 
 SettingsPages::~SettingsPages() {
+  // The window closes only after the detect has ended; a stop here ends its
+  // drive commands and skips the choice dialog.
+  if (d_->detectThread.joinable()) {
+    d_->detectThread.request_stop();
+    d_->detectThread.join();
+  }
   // Tool-bar buttons the window never took over are still ours.
   for (QToolButton* b : {d_->lockBtn.data(), d_->autoDetectBtn.data(), d_->stopBtn.data()}) {
     if (b && !b->parent()) delete b;
@@ -725,18 +731,47 @@ void SettingsPages::iniSaveBtnClick() {
 }
 
 void SettingsPages::flashAutoDetectBtnClick() {
-  Station& st = d_->station;
+  Impl& d = *d_;
+  if (d.detectThread.joinable()) return;
   if (!pagesToProfile()) return;
-  auto choose = [this](const FlashDetectView& view, const std::vector<FlashMatch>&) -> std::optional<std::size_t> {
-    TFlashInfoFrom dialog(view, d_->station.op(), this);
-    dialog.exec();
-    return dialog.chosen();
-  };
-  const Station::AutoDetectResult r = st.flashAutoDetect({}, choose);
-  if (r.outcome != Station::AutoDetectResult::Outcome::Found) return;
-  profileToPages();
-  flashInfoChange();
+  // The drive is read aside so a slow answer never freezes the window; the
+  // pages and the profile buttons wait for it, as the window's START does.
+  d.tabs->setEnabled(false);
+  d.loadIni->setEnabled(false);
+  const bool saveWasEnabled = d.saveIni->isEnabled();
+  d.saveIni->setEnabled(false);
+  Q_EMIT busyChanged(true);
+  d.detectThread = std::jthread([this, saveWasEnabled](std::stop_token stop) {
+    auto choose = [this, stop](const FlashDetectView& view,
+                               const std::vector<FlashMatch>&) -> std::optional<std::size_t> {
+      std::optional<std::size_t> chosen;
+      if (stop.stop_requested()) return chosen;
+      // The choice is the operator's: the dialog runs on the window's thread.
+      QMetaObject::invokeMethod(this, [this, &view, &chosen] {
+        TFlashInfoFrom dialog(view, d_->station.op(), this);
+        dialog.exec();
+        chosen = dialog.chosen();
+      }, Qt::BlockingQueuedConnection);
+      return chosen;
+    };
+    const Station::AutoDetectResult r = d_->station.flashAutoDetect(stop, choose);
+    const bool found = r.outcome == Station::AutoDetectResult::Outcome::Found;
+    QMetaObject::invokeMethod(this, [this, found, saveWasEnabled] {
+      Impl& d = *d_;
+      d.detectThread.join();
+      d.tabs->setEnabled(true);
+      d.loadIni->setEnabled(true);
+      d.saveIni->setEnabled(saveWasEnabled);
+      if (found) {
+        profileToPages();
+        flashInfoChange();
+      }
+      Q_EMIT busyChanged(false);
+    }, Qt::QueuedConnection);
+  });
 }
+
+bool SettingsPages::detecting() const { return d_->detectThread.joinable(); }
 
 void SettingsPages::fillConnectionCheck(int slotCount) {
   QSignalBlocker block(d_->connect);

@@ -60,6 +60,9 @@ class SettingsPages : public QWidget {
   void lockButtonClick();                 // SpeedButton8 pressed by the operator
   void speedButton6Click();               // the hidden auto-detect behind the access code
   void flashAutoDetectBtnClick();         // "Auto Detect"
+  // The auto-detect reads the drive on a thread of its own; true until its
+  // answer is on the pages.
+  bool detecting() const;
   void specialTipMouseDown(bool ctrlHeld);  // enters special mode with Ctrl held
   void flashInfoChange();
   void binFileChkClick();                 // firmware images re-evaluated
@@ -73,7 +76,8 @@ class SettingsPages : public QWidget {
   void stopRequested();            // SpeedButton9
   void statusText(int panel, const QString& text);  // StatusBar1 panel 0..3
   void filesReady(bool ready);     // the data-file check's verdict changed
-  void captionChanged(const QString& caption);  // the window caption after the firmware check
+  void captionChanged(const QString& caption);
+  void busyChanged(bool busy);     // the auto-detect started (true) or ended  // the window caption after the firmware check
 
  private:
   // The lock's handler for either sender (a LockSender value).

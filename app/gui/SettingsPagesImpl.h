@@ -18,6 +18,7 @@
 #include <QToolButton>
 
 #include <array>
+#include <thread>
 
 #include "app/Station.h"
 #include "app/gui/SettingsPages.h"
@@ -30,6 +31,7 @@ struct SettingsPages::Impl {
   bool refreshing = false;     // profileToPages at work: change handlers stay quiet
   bool listTouched = false;    // the test-item list was clicked or keyed once
   bool specialMode = false;
+  std::jthread detectThread;   // the flash auto-detect under way
 
   QTabWidget* tabs = nullptr;  // PageControl1
   QWidget *tab1 = nullptr, *tab2 = nullptr, *tab6 = nullptr, *tab3 = nullptr, *tab4 = nullptr, *tab5 = nullptr;

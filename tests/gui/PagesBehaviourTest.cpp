@@ -214,6 +214,7 @@ TEST(PagesSpecial, CtrlClickEntersSpecialModeAndPasswordGuardsDetect) {
   EXPECT_EQ(f.op.messages[0].text, "Password Fail!");
   f.op.answers.push_back(std::string("vornish"));
   f.pages->speedButton6Click();  // no devices: the detect says so
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !f.pages->detecting(); }, 60000));
   EXPECT_EQ(f.op.messages.back().text, "No connected device for detecting!!");
 }
 

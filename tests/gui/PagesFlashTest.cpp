@@ -123,6 +123,10 @@ TEST(PagesFlash, AutoDetectWithTwoMatchesNeedsAChoice) {
     dialog->findChild<QAbstractButton*>("FormCloseBtn")->click();
   });
   f.find<QAbstractButton>("FlashAutoDetectBtn")->click();
+  EXPECT_TRUE(f.pages->detecting());
+  EXPECT_FALSE(f.pages->pageControl()->isEnabled());  // the pages wait for the drive's answer
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !f.pages->detecting(); }, 60000));
+  EXPECT_TRUE(f.pages->pageControl()->isEnabled());
   EXPECT_TRUE(refusedAndStayed);
   EXPECT_EQ(listed, (QStringList{"CLB  /  CLT64G08M2A (2CE)", "CLC  /  CLT64G08M2B (2CE)"}));
   EXPECT_EQ(f.settings().FlashUniName, "CLC");
