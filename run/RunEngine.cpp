@@ -279,6 +279,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     std::stop_source stop;
     std::atomic<bool> done{false};
     bool cutOff = false;  // guarded by the scan lock
+    bool verdictPublished = false;  // guarded by the scan lock: the worker's verdict is on the record
     bool seen = false;    // its end was noticed by the wait
     std::int64_t deadline = 0;
     std::jthread thread;
@@ -325,6 +326,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
       std::lock_guard lock(sc.scanLock());
       if (p.cutOff) return;  // a timed-out port's record is final
       sc.ports()[static_cast<std::size_t>(p.slot)] = rec;
+      if (rec.stepStatus[25] != 0) p.verdictPublished = true;
       if (details) *details_[static_cast<std::size_t>(p.slot)] = *details;
     };
     p.thread = std::jthread([this, &p, setup = std::move(setups[k]), record = records[k], publish, &clock, &ended,
@@ -350,6 +352,8 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
       if (p.done) continue;
       running = true;
       std::lock_guard lock(sc.scanLock());
+      // A worker whose verdict is out is only finishing: its result stands.
+      if (p.verdictPublished) continue;
       if (stopAll && !p.cutOff) {
         p.cutOff = true;
         PortContext& rec = sc.ports()[static_cast<std::size_t>(p.slot)];

@@ -1,5 +1,7 @@
 #include "run/RunEngine.h"
 
+#include <atomic>
+#include <functional>
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -62,10 +64,18 @@ class Bench : public ::testing::Test {
     return station->scanner().ports()[static_cast<std::size_t>(slot)];
   }
 
+  // Slot refreshes, called from the workers, can act in the middle of a run.
+  struct HookedObserver : RunObserver {
+    std::function<void(const std::vector<SlotView>&)> onSlots;
+    void slots(const std::vector<SlotView>& views) override {
+      if (onSlots) onSlots(views);
+    }
+  };
+
   test::TempDir home;
   test::RecordingOperator op;
   VirtualClock clock;
-  RunObserver observer;
+  HookedObserver observer;
   std::unique_ptr<Station> station;
   std::unique_ptr<RunEngine> engine;
   int hangSlot = -1;
@@ -138,6 +148,26 @@ TEST_F(Bench, StopCutsOffRunningPortsAsFailedOutsideTheYield) {
   hangSlot = -1;
   ASSERT_TRUE(engine->start({}).ran);
   EXPECT_EQ(port(1).stepStatus[25], 1);
+}
+
+TEST_F(Bench, AStopKeepsTheVerdictOfAPortThatIsOnlyFinishing) {
+  hangSlot = 1;
+  frozen = true;
+  start(2, "[Setting]\nTimeOut=2\n[TestItems]\nEnSataTest=1\n");
+  // The first port's verdict is out while its worker is still drawing the
+  // slots: a stop now must cut off only the hung port. The refresh waits until
+  // the stop has reached the hung port, so the sweep has passed the first too.
+  std::atomic<bool> once{false};
+  observer.onSlots = [&](const std::vector<SlotView>& views) {
+    if (views.empty() || views[0].colour != SlotColour::Green || once.exchange(true)) return;
+    engine->stop();
+    while (port(1).resultCode != -1) std::this_thread::yield();
+  };
+  ASSERT_TRUE(engine->start({}).ran);
+  EXPECT_EQ(port(0).stepStatus[25], 1);
+  EXPECT_EQ(port(0).resultCode, 0);
+  EXPECT_EQ(port(1).resultCode, -1);
+  EXPECT_EQ(station->profile().settings.NumberOfPass, 1);
 }
 
 TEST_F(Bench, RefusalsKeepTheirMessages) {
