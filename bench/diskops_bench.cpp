@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -168,19 +169,23 @@ void BM_CopyImageAgainstDd(benchmark::State& state) {
     }
     ::close(fd);
   }
-  double ours = 0, theirs = 0;
+  // Best of five for each, taken in turns, so neither side gets a warmer cache.
+  double ours = 1e9, theirs = 1e9;
   for (auto _ : state) {
     FileDrive drive(dir + "/drive.img", 2 * mib * 2048);
     qk::DiskJob job = drive.job();
-    ours = timed([&] {
-      if (!qk::FlushGhostImg(job, dir + "/plain.img")) state.SkipWithError("copy failed");
-    });
     shell("truncate -s " + std::to_string(2 * mib) + "M " + dir + "/dd.img");
-    theirs = timed([&] {
-      if (shell("dd if=" + dir + "/plain.img of=" + dir + "/dd.img bs=64k conv=notrunc status=none") != 0) {
-        state.SkipWithError("dd failed");
-      }
-    });
+    for (int round = 0; round < 5; ++round) {
+      ours = std::min(ours, timed([&] {
+                        if (!qk::FlushGhostImg(job, dir + "/plain.img")) state.SkipWithError("copy failed");
+                      }));
+      theirs = std::min(theirs, timed([&] {
+                          if (shell("dd if=" + dir + "/plain.img of=" + dir + "/dd.img bs=64k conv=notrunc status=none") !=
+                              0) {
+                            state.SkipWithError("dd failed");
+                          }
+                        }));
+    }
   }
   std::filesystem::remove_all(dir);
   state.counters["ours_s"] = ours;

@@ -106,7 +106,8 @@ class CliObserver : public RunObserver {
       out << colourCode(r.colour) << " " << shown << " \033[0m\n";
       ++lines;
     }
-    out << "\033[2KElapsed: " << elapsed_ << "\n";
+    // The run's own text is empty under a second; the table always shows a time.
+    out << "\033[2KElapsed: " << (elapsed_.empty() ? "0 Sec" : elapsed_) << "\n";
     ++lines;
     drawn_ = lines;
     std::cerr << out.str() << std::flush;

@@ -34,7 +34,7 @@ TEST(TableCli, DownloadBootsAndShowsTheDetail) {
     const bool native = std::string(token) == "R20X";
     for (int type : {native ? 2 : 1, 3}) {
       TempDir home;
-      setUp(home, token, type);
+      ASSERT_NO_FATAL_FAILURE(setUp(home, token, type));
       auto r = cli(home, "--bench b.bench download 1");
       ASSERT_EQ(r.exitCode, 0) << token << r.err;
       EXPECT_EQ(r.out, "Port1: Download Pass\n");
@@ -58,7 +58,7 @@ TEST(TableCli, DownloadBootsAndShowsTheDetail) {
 TEST(TableCli, TablesGoToFilesAndBack) {
   for (const char* token : {"R20X", "k404"}) {
     TempDir home;
-    setUp(home, token, std::string(token) == "R20X" ? 2 : 1, "FactoryBad=1:0:0x123\n");
+    ASSERT_NO_FATAL_FAILURE(setUp(home, token, std::string(token) == "R20X" ? 2 : 1, "FactoryBad=1:0:0x123\n"));
     ASSERT_EQ(cli(home, "--bench b.bench download 1").exitCode, 0);
 
     auto r = cli(home, "--bench b.bench table get-def def.txt");
@@ -93,7 +93,7 @@ TEST(TableCli, TablesGoToFilesAndBack) {
 
 TEST(TableCli, FailuresAreReportedAndLeaveNoPartialFile) {
   TempDir home;
-  setUp(home, "k404");
+  ASSERT_NO_FATAL_FAILURE(setUp(home, "k404"));
   ASSERT_EQ(cli(home, "--bench b.bench download 1").exitCode, 0);
   auto r = cli(home, "--bench b.bench table put-def missing.txt");
   EXPECT_EQ(r.exitCode, 1);

@@ -44,3 +44,21 @@ TEST(UsableLbas, CutDownToAnIdemaSize) {
   EXPECT_EQ(CapacityText1000(lbas), "15.01");
   EXPECT_EQ(CapacityText1024(lbas), "13.98");
 }
+
+TEST(UsableLbas, ABlockOf256PagesCountsAs255) {
+  // H = 2048, R = 139, T = 1909 x 8 x 2 x 255 x 8 - 320 = 62309440 -> 31 GB;
+  // counting all 256 pages would give 62553792 -> 32 GB.
+  GlobalParameter gp = array(4, 2, 4096, 256, 8);
+  EXPECT_EQ(UsableLbaCount(gp, 68), 31 * kIdemaStep + kIdemaOffset);
+  // 512 pages have no such rule: T = 1909 x 8 x 2 x 512 x 8 - 320 = 125107904 -> 64 GB.
+  EXPECT_EQ(UsableLbaCount(array(4, 2, 4096, 512, 8), 68), 64 * kIdemaStep + kIdemaOffset);
+}
+
+TEST(IdemaRatio, ABlockOf256PagesCountsAs255) {
+  GlobalParameter gp = array(4, 2, 4096, 256, 8);
+  auto r = IdemaToReservedRatio("30", gp);
+  ASSERT_FALSE(r.message);
+  // L = 30 x 1953504 + 21168 = 58626288; S = 4 x 2 x 255 x 8 x 4096 = 66846720
+  EXPECT_NEAR(r.ratio, 100.0 - 100.0 * 58626288.0 / 66846720.0, 1e-4);  // 12.297...
+  EXPECT_EQ(r.resPercentage, 122);
+}

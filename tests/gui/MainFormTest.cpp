@@ -87,7 +87,7 @@ class MainFormTest : public ::testing::Test {
 };
 
 TEST_F(MainFormTest, TenSlotsFillSevenRowsColumnByColumn) {
-  start(benchText(10, 0, false), kItemsProfile);
+  ASSERT_NO_FATAL_FAILURE(start(benchText(10, 0, false), kItemsProfile));
   ASSERT_EQ(form->slotCount(), 10);
   EXPECT_EQ(form->slotRows(), 7);
   auto place = [this](int i) { return child(QString("PortPanel%1").arg(i))->geometry(); };
@@ -113,7 +113,7 @@ TEST_F(MainFormTest, StyleFileRestoresSavedSlotsAndIsRewrittenAtClose) {
   home.write("Style.cs",
              "[Style]\nPortPanel0=Left 600 Top 10 Width 249 Height 65\nPortPanel1=NULL\n"
              "PortPanel12=Left 9 Top 9 Width 9 Height 9\n[Main]\nLeft=0\nTop=0\nWidth=900\nHeight=700\n");
-  start(benchText(10, 0, false), kItemsProfile);
+  ASSERT_NO_FATAL_FAILURE(start(benchText(10, 0, false), kItemsProfile));
   EXPECT_EQ(child("PortPanel0")->geometry(), QRect(600, 10, 249, 65));
   EXPECT_EQ(child("PortPanel1")->geometry(), QRect(0, 65, 249, 65));  // "NULL": default grid
   EXPECT_EQ(form->size(), QSize(900, 700));
@@ -131,7 +131,7 @@ TEST_F(MainFormTest, StyleFileRestoresSavedSlotsAndIsRewrittenAtClose) {
 }
 
 TEST_F(MainFormTest, StartRunsTheBenchAndDrawsVerdicts) {
-  start(benchText(4, 2, true), kItemsProfile);
+  ASSERT_NO_FATAL_FAILURE(start(benchText(4, 2, true), kItemsProfile));
   auto* pass = form->slotPanel(0);
   auto* fail = form->slotPanel(1);
   EXPECT_TRUE(pass->isVisible());
@@ -183,7 +183,7 @@ TEST_F(MainFormTest, UnattendedRunChecksItsItemsSavesThePictureAndQuits) {
   // Items the mask clears.
   writeIniString(home.file("QKMassProd.ini"), "TestItems", "EnDownload", "1");
   writeIniString(home.file("QKMassProd.ini"), "TestItems", "EnFlashModule", "0");
-  start(benchText(4, 1, false), kItemsProfile, options);
+  ASSERT_NO_FATAL_FAILURE(start(benchText(4, 1, false), kItemsProfile, options));
   auto* list = form->pages()->testItemList();
   ASSERT_GE(list->count(), 4);
   for (int i = 0; i < list->count(); ++i) EXPECT_EQ(list->item(i)->checkState() == Qt::Checked, i < 3) << i;
@@ -208,7 +208,7 @@ TEST_F(MainFormTest, UnattendedRunChecksItsItemsSavesThePictureAndQuits) {
 TEST_F(MainFormTest, AutoquitWithoutAMaskStartsNothing) {
   MainFormOptions options;
   options.commandLine = ParseStationCommandLine({"", "autoquit"});
-  start(benchText(4, 1, false), kItemsProfile, options);
+  ASSERT_NO_FATAL_FAILURE(start(benchText(4, 1, false), kItemsProfile, options));
   EXPECT_TRUE(child("ExecuteBtn")->isEnabled());
   QTest::qWait(300);  // past the timer's 200 ms
   EXPECT_FALSE(form->running());

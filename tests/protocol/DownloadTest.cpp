@@ -45,7 +45,7 @@ TEST_P(Download, ReadLoaderHeaderGivesBackWhatWentIn) {
   gp.Bch16EccCopyThreshold = 12, gp.Bch24EccCopyThreshold = 25;
   gp.WearLevelFrequency = 33;
   gp.ReservedRatio = 0x123;
-  prepare(rig, {usb() ? "SYS_U.bin" : "SYS_S.bin"});
+  ASSERT_NO_FATAL_FAILURE(prepare(rig, {usb() ? "SYS_U.bin" : "SYS_S.bin"}));
   ASSERT_TRUE(DownloadFirmware(*rig.ops, rig.work(), "SN0001", "", 21));
   const GlobalParameter want = gp;
   const SystemBlockList blocks = rig.ctx.loader.systemBlocks;
@@ -96,7 +96,7 @@ TEST_P(Download, BootedDriveShowsTheDownloadedIdentity) {
   gp.UsbProduct = "QK Stick";
   gp.UsbVendorId = 0xABCD;
   gp.UsbProductId = 0x0123;
-  prepare(rig, {"SYS_S.bin", "SYS_U.bin"});
+  ASSERT_NO_FATAL_FAILURE(prepare(rig, {"SYS_S.bin", "SYS_U.bin"}));
   ASSERT_TRUE(DownloadFirmware(*rig.ops, rig.work(), "SER123456789", "", 21));
   EXPECT_EQ(rig.ctx.loader.firmware.count, 2);
   EXPECT_EQ(rig.ctx.loader.firmware.firstPage[1], 8 + rig.ctx.loader.firmware.pageCount[0]);
@@ -161,7 +161,7 @@ TEST_P(Download, DriveInLoaderModeShowsNoLoaderArea) {
 TEST_P(Download, FirmwareThatDoesNotFitABlockWritesNothing) {
   BenchRig rig(GetParam());
   ASSERT_TRUE(rig.ops);
-  prepare(rig, {"SYS_S.bin", "SYS_U.bin"});
+  ASSERT_NO_FATAL_FAILURE(prepare(rig, {"SYS_S.bin", "SYS_U.bin"}));
   // 8 + 2 x 16 pages fit in 64; pretend the files are larger (8 + 2 x 50).
   rig.ctx.params.TableFileSizesKiB = {200, 200};
   const std::size_t traced = rig.dir.read("trace.txt").size();
@@ -175,7 +175,7 @@ TEST_P(Download, HeaderOnAnOddBlockIsFound) {
   // Block 0 is bad, so the loader area sits on blocks 1..4.
   BenchRig rig(GetParam(), "FactoryBad=0:0:0\n");
   ASSERT_TRUE(rig.ops);
-  prepare(rig, {usb() ? "SYS_U.bin" : "SYS_S.bin"});
+  ASSERT_NO_FATAL_FAILURE(prepare(rig, {usb() ? "SYS_U.bin" : "SYS_S.bin"}));
   EXPECT_EQ(rig.ctx.loader.systemBlocks.blocks[0], 1);
   ASSERT_TRUE(DownloadFirmware(*rig.ops, rig.work(), "SN0001", "", 21));
   ASSERT_TRUE(rig.ops->RestartController(0, 0));
@@ -189,7 +189,7 @@ TEST_P(Download, SystemAreaValuesAndTheSealedLastPage) {
   BenchRig rig(GetParam());
   ASSERT_TRUE(rig.ops);
   ASSERT_EQ(rig.ctx.params.FeatureBytes[5], 0);  // no remap: the SYSP page is page 3
-  prepare(rig, {"SYS_S.bin"});
+  ASSERT_NO_FATAL_FAILURE(prepare(rig, {"SYS_S.bin"}));
   rig.ctx.params.DumpDebugFile = 1;
   ASSERT_TRUE(DownloadFirmware(*rig.ops, rig.work(), "SN0001", "", 21));
   const PortLoaderState& port = rig.ctx.loader;
@@ -232,7 +232,7 @@ TEST_P(Download, SignatureFailuresLeaveTheirRecord) {
   {  // A remap page was expected but preformat wrote none.
     BenchRig rig(GetParam());
     ASSERT_TRUE(rig.ops);
-    prepare(rig, {"SYS_S.bin"});
+    ASSERT_NO_FATAL_FAILURE(prepare(rig, {"SYS_S.bin"}));
     rig.ctx.params.FeatureBytes[5] = 1;
     EXPECT_FALSE(DownloadFirmware(*rig.ops, rig.work(), "SN", "", 21));
     EXPECT_EQ(rig.work()[0], kDownloadPage3Bad);
@@ -245,7 +245,7 @@ TEST_P(Download, VariantSwitch) {
   for (bool keep : {false, true}) {
     BenchRig rig(GetParam());
     ASSERT_TRUE(rig.ops);
-    prepare(rig, {"SYS_S.bin"});
+    ASSERT_NO_FATAL_FAILURE(prepare(rig, {"SYS_S.bin"}));
     rig.state.setAtaWrapVariant(1);
     rig.state.setKeepVariantOne(keep);
     ASSERT_TRUE(DownloadFirmware(*rig.ops, rig.work(), "SN", "", 21));
@@ -256,7 +256,7 @@ TEST_P(Download, VariantSwitch) {
 TEST_P(Download, EarlyBadBlocksExported) {
   BenchRig rig(GetParam(), "FactoryBad=1:0:0x123,2:1:77\n");
   ASSERT_TRUE(rig.ops);
-  prepare(rig, {"SYS_S.bin"});
+  ASSERT_NO_FATAL_FAILURE(prepare(rig, {"SYS_S.bin"}));
   rig.ctx.params.EnSaveDefectTable = 1;
   ASSERT_TRUE(DownloadFirmware(*rig.ops, rig.work(), "SN", rig.dir.file("SN_EB.txt"), 21));
   EXPECT_EQ(rig.dir.read("SN_EB.txt"),
@@ -268,7 +268,7 @@ TEST_P(Download, CheckTablesAndBadBlockCounts) {
   // Later bad blocks in the firmware's own list: kind 1 on channels 0 and 2 of slot 0, kind 5 on channel 1 of slot 1.
   BenchRig rig(GetParam(), "FactoryBad=3:1:0x40\nFaultLaterBad=1:0x200:0x05,5:0x300:0x00:0x02\n");
   ASSERT_TRUE(rig.ops);
-  prepare(rig, {usb() ? "SYS_U.bin" : "SYS_S.bin"});
+  ASSERT_NO_FATAL_FAILURE(prepare(rig, {usb() ? "SYS_U.bin" : "SYS_S.bin"}));
   ASSERT_TRUE(DownloadFirmware(*rig.ops, rig.work(), "SN", "", 21));
   ASSERT_TRUE(CheckTables(*rig.ops, rig.work()));
   rig.ops->LeaveLoaderMode(rig.work());
@@ -287,7 +287,7 @@ TEST_P(Download, CheckTablesAndBadBlockCounts) {
 TEST_P(Download, CheckTablesNamesTheMissingPage) {
   BenchRig rig(GetParam());
   ASSERT_TRUE(rig.ops);
-  prepare(rig, {usb() ? "SYS_U.bin" : "SYS_S.bin"});
+  ASSERT_NO_FATAL_FAILURE(prepare(rig, {usb() ? "SYS_U.bin" : "SYS_S.bin"}));
   ASSERT_TRUE(DownloadFirmware(*rig.ops, rig.work(), "SN", "", 21));
   // A put of the defect table writes the header and page 1 only.
   rig.dir.write("def.txt", "V#21\r\nC#00B#00\r\nC#01B#00\r\nC#02B#00\r\nC#03B#00");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <vector>
 
 #include "run/ResultCodes.h"
@@ -36,14 +37,75 @@ void put32(std::vector<std::uint8_t>& r, std::size_t at, std::uint32_t v) {
 }  // namespace
 
 TEST(ResultCodes, TableRowsAndUnknownCodes) {
-  EXPECT_STREQ(ResultCodeInfo(0).failureText, "No Error");
-  EXPECT_STREQ(ResultCodeInfo(26).failureText, "Timeout");
-  EXPECT_STREQ(ResultCodeInfo(8).shortCode, "J00");
-  EXPECT_STREQ(ResultCodeInfo(23).shortCode, "J00");
-  EXPECT_STREQ(ResultCodeInfo(2).logTag, "SATA\t");
-  EXPECT_STREQ(ResultCodeInfo(39).shortCode, "B01");
-  EXPECT_STREQ(ResultCodeInfo(49).shortCode, "B11");
-  EXPECT_STREQ(ResultCodeInfo(52).stepName, "Check RDT Result");
+  // The whole table, row by row: codes are stored in logs and reports, so no
+  // row may move or change.
+  struct Row {
+    const char *shortCode, *failureText, *stepName, *logTag;
+  };
+  const Row want[] = {
+      {"", "No Error", "", ""},  // 0
+      {"M00", "Flash Module Test Fail", "Flash Module Test", "Module\t"},  // 1
+      {"A00", "Bus Interface Test Fail", "Bus Interface Test", "SATA\t"},  // 2
+      {"B00", "Flash Interface Test Fail", "Flash Interface Test", "Flash\t"},  // 3
+      {"H00", "Dram Test Fail", "Dram Test", "Dram\t"},  // 4
+      {"C00", "Pre-Format Fail", "Preformat", "P_F\t"},  // 5
+      {"D00", "Download Firmware Fail", "Download", "Down\t"},  // 6
+      {"E00", "R/W Test Fail", "R/W Test", "R/W\t"},  // 7
+      {"J00", "Check Tables Fail", "Check Tables", "Check Table\t"},  // 8
+      {"F00", "Disk Format Fail", "Disk Format", "Format\t"},  // 9
+      {"I00", "Copy Image Fail", "Copy Image", "CopyImage\t"},  // 10
+      {"Q09", "Check Temperature Fail", "Check Temperature", "CheckTemper\t"},  // 11
+      {"Q00", "Model Number Check Fail", "Model Number", "Model\t"},  // 12
+      {"Q01", "Firmware Version Check Fail", "Firmware Version", "FMVer\t"},  // 13
+      {"Q02", "Vendor Name Check Fail", "Vendor Name", "VName\t"},  // 14
+      {"Q03", "Product Name Check Fail", "Product Name", "PName\t"},  // 15
+      {"Q04", "IDEMA Capacity Check Fail", "IDEMA Capacity Check", "Capa\t"},  // 16
+      {"Q05", "Serial Number Check Fail", "Serial Number Check", "SN\t"},  // 17
+      {"Q06", "LBA Capacity Check Fail", "LBA Capacity Check", "CapaLBA\t"},  // 18
+      {"E02", "Partial R/W Test Fail", "R/W Test (Partial)", "PRWTest\t"},  // 19
+      {"E04", "Percentage R/W Test Fail", "R/W Test (Percentage)", "FERRWTest\t"},  // 20
+      {"E01", "Full R/W Test Fail", "R/W Test (Full)", "FRWTest\t"},  // 21
+      {"G00", "Erase All Data Fail", "EraseAllData", "Erase\t"},  // 22
+      {"J00", "QC Check Tables Fail", "QC Check Tables", "QC Check Table\t"},  // 23
+      {"", "", "", ""},  // 24
+      {"K00", "Check Loader Block Fail", "", ""},  // 25
+      {"T00", "Timeout", "", ""},  // 26
+      {"E03", "Random Read Test Fail", "", ""},  // 27
+      {"J01", "Bad block is over", "", ""},  // 28
+      {"Q07", "Folder Check Fail", "", ""},  // 29
+      {"Q08", "File R/W Test Fail", "", ""},  // 30
+      {"C01", "Table Not Exist", "", ""},  // 31
+      {"C02", "Table Ecc Fail", "", ""},  // 32
+      {"C03", "Defect is over", "", ""},  // 33
+      {"C04", "Free block is too large", "", ""},  // 34
+      {"C05", "Total bad block number is over", "", ""},  // 35
+      {"C06", "Build Table Fail", "Build Table", ""},  // 36
+      {"C07", "Build Remap Table Fail", "Build Remap Table", ""},  // 37
+      {"C08", "", "", ""},  // 38
+      {"B01", "", "", ""},  // 39
+      {"B02", "", "", ""},  // 40
+      {"B03", "", "", ""},  // 41
+      {"B04", "", "", ""},  // 42
+      {"B05", "", "", ""},  // 43
+      {"B06", "", "", ""},  // 44
+      {"B07", "", "", ""},  // 45
+      {"B08", "", "", ""},  // 46
+      {"B09", "", "", ""},  // 47
+      {"B10", "", "", ""},  // 48
+      {"B11", "", "", ""},  // 49
+      {"P00", "Check Chip Fail", "Check Chip", ""},  // 50
+      {"P01", "Check Erase Count Fail", "Check Erase Count", ""},  // 51
+      {"P03", "RDT Result Fail", "Check RDT Result", ""},  // 52
+  };
+  ASSERT_EQ(std::size(want), static_cast<std::size_t>(kResultCodeCount));
+  for (int code = 0; code < kResultCodeCount; ++code) {
+    const Row& w = want[code];
+    const ResultCodeRow& got = ResultCodeInfo(code);
+    EXPECT_STREQ(got.shortCode, w.shortCode) << code;
+    EXPECT_STREQ(got.failureText, w.failureText) << code;
+    EXPECT_STREQ(got.stepName, w.stepName) << code;
+    EXPECT_STREQ(got.logTag, w.logTag) << code;
+  }
   // A stopped run's -1 and anything past the table never index it.
   EXPECT_FALSE(IsKnownResultCode(-1));
   EXPECT_FALSE(IsKnownResultCode(53));

@@ -13,6 +13,7 @@
 #include "support/RecordingOperator.h"
 #include "support/ScriptedOps.h"
 #include "support/TempDir.h"
+#include "support/Wait.h"
 
 using namespace qk;
 using qk::test::ScriptedOps;
@@ -86,7 +87,7 @@ class Bench : public ::testing::Test {
 }  // namespace
 
 TEST_F(Bench, SerialsLogAndYieldOfAPassingRun) {
-  start(3, "[TestItems]\nEnDownload=1\n[DeviceSetting]\nSNAutoInc=1\nSNDecimal=1\nSerialNum=0123456789\n");
+  ASSERT_NO_FATAL_FAILURE(start(3, "[TestItems]\nEnDownload=1\n[DeviceSetting]\nSNAutoInc=1\nSNDecimal=1\nSerialNum=0123456789\n"));
   RunOutcome out = engine->start({});
   ASSERT_FALSE(out.refusal) << *out.refusal;
   ASSERT_TRUE(out.ran);
@@ -105,7 +106,7 @@ TEST_F(Bench, SerialsLogAndYieldOfAPassingRun) {
 
 TEST_F(Bench, AHangingDriveIsCutOffAtItsTimeOutAndStaysOutOfTheYield) {
   hangSlot = 1;
-  start(3, "[Setting]\nTimeOut=2\n[TestItems]\nEnSataTest=1\nEnFlashTest=1\n");
+  ASSERT_NO_FATAL_FAILURE(start(3, "[Setting]\nTimeOut=2\n[TestItems]\nEnSataTest=1\nEnFlashTest=1\n"));
   RunOutcome out = engine->start({});
   ASSERT_TRUE(out.ran);
   PortContext cut = port(1);
@@ -126,13 +127,11 @@ TEST_F(Bench, AHangingDriveIsCutOffAtItsTimeOutAndStaysOutOfTheYield) {
 TEST_F(Bench, StopCutsOffRunningPortsAsFailedOutsideTheYield) {
   hangSlot = 1;
   frozen = true;
-  start(3, "[Setting]\nTimeOut=2\n[TestItems]\nEnSataTest=1\nEnFlashTest=1\n");
+  ASSERT_NO_FATAL_FAILURE(start(3, "[Setting]\nTimeOut=2\n[TestItems]\nEnSataTest=1\nEnFlashTest=1\n"));
   std::jthread stopper([this] {
     // The others end first, so only the hung port is still running.
-    for (;;) {
-      if (port(0).stepStatus[25] != 0 && port(2).stepStatus[25] != 0) break;
-      std::this_thread::yield();
-    }
+    EXPECT_TRUE(test::waitUntil([this] { return port(0).stepStatus[25] != 0 && port(2).stepStatus[25] != 0; }))
+        << "the other ports never ended";
     engine->stop();
   });
   RunOutcome out = engine->start({});
@@ -153,7 +152,7 @@ TEST_F(Bench, StopCutsOffRunningPortsAsFailedOutsideTheYield) {
 TEST_F(Bench, AStopKeepsTheVerdictOfAPortThatIsOnlyFinishing) {
   hangSlot = 1;
   frozen = true;
-  start(2, "[Setting]\nTimeOut=2\n[TestItems]\nEnSataTest=1\n");
+  ASSERT_NO_FATAL_FAILURE(start(2, "[Setting]\nTimeOut=2\n[TestItems]\nEnSataTest=1\n"));
   // The first port's verdict is out while its worker is still drawing the
   // slots: a stop now must cut off only the hung port. The refresh waits until
   // the stop has reached the hung port, so the sweep has passed the first too.
@@ -161,7 +160,7 @@ TEST_F(Bench, AStopKeepsTheVerdictOfAPortThatIsOnlyFinishing) {
   observer.onSlots = [&](const std::vector<SlotView>& views) {
     if (views.empty() || views[0].colour != SlotColour::Green || once.exchange(true)) return;
     engine->stop();
-    while (port(1).resultCode != -1) std::this_thread::yield();
+    EXPECT_TRUE(test::waitUntil([this] { return port(1).resultCode == -1; })) << "the stop never reached the hung port";
   };
   ASSERT_TRUE(engine->start({}).ran);
   EXPECT_EQ(port(0).stepStatus[25], 1);
@@ -171,28 +170,28 @@ TEST_F(Bench, AStopKeepsTheVerdictOfAPortThatIsOnlyFinishing) {
 }
 
 TEST_F(Bench, RefusalsKeepTheirMessages) {
-  start(2, "[FlashSetting]\nBank=3\n[TestItems]\nEnSataTest=1\n");
-  EXPECT_EQ(*engine->start({}).refusal, "Please check total bank's number, only support 1, 2, 4 and 8 bank");
+  ASSERT_NO_FATAL_FAILURE(start(2, "[FlashSetting]\nBank=3\n[TestItems]\nEnSataTest=1\n"));
+  EXPECT_EQ(engine->start({}).refusal.value_or(""), "Please check total bank's number, only support 1, 2, 4 and 8 bank");
   // The pages raise the serial length to 12 for both images; the sample type's
   // 64 pages per block are then too few for two images.
-  start(2, "[TestItems]\nEnDownload=1\nDownloadType=3\n[DeviceSetting]\nSNMinLength=8\n");
-  EXPECT_EQ(*engine->start({}).refusal,
+  ASSERT_NO_FATAL_FAILURE(start(2, "[TestItems]\nEnDownload=1\nDownloadType=3\n[DeviceSetting]\nSNMinLength=8\n"));
+  EXPECT_EQ(engine->start({}).refusal.value_or(""),
             "The Block Page number of flash is too small, then MP can't download SATA and USB codes simultaneously");
-  start(2, "[FlashSetting]\nCapacity=5\n[TestItems]\nEnSataTest=1\n");
-  EXPECT_EQ(*engine->start({}).refusal, "Please make sure the Flash parameter selection!");
-  start(2, "[TestItems]\nEnDownload=1\nDownloadType=0\n");
-  EXPECT_EQ(*engine->start({}).refusal, "At lease one bin file needed!");
-  start(2, "[Setting]\nConnectDevNum=3\n[TestItems]\nEnSataTest=1\n");
+  ASSERT_NO_FATAL_FAILURE(start(2, "[FlashSetting]\nCapacity=5\n[TestItems]\nEnSataTest=1\n"));
+  EXPECT_EQ(engine->start({}).refusal.value_or(""), "Please make sure the Flash parameter selection!");
+  ASSERT_NO_FATAL_FAILURE(start(2, "[TestItems]\nEnDownload=1\nDownloadType=0\n"));
+  EXPECT_EQ(engine->start({}).refusal.value_or(""), "At lease one bin file needed!");
+  ASSERT_NO_FATAL_FAILURE(start(2, "[Setting]\nConnectDevNum=3\n[TestItems]\nEnSataTest=1\n"));
   RunOutcome wrongCount = engine->start({});
   EXPECT_TRUE(wrongCount.startDisabled);
   EXPECT_EQ(op.messages.back().text, "Please Make sure the Connection devices Number!!");
   std::remove(home.file("SYS_S.bin").c_str());
-  start(2, "[TestItems]\nEnDownload=1\n");
-  EXPECT_EQ(*engine->start({}).refusal, "<WARNING> Can't find file : " + home.file("SYS_S.bin"));
+  ASSERT_NO_FATAL_FAILURE(start(2, "[TestItems]\nEnDownload=1\n"));
+  EXPECT_EQ(engine->start({}).refusal.value_or(""), "<WARNING> Can't find file : " + home.file("SYS_S.bin"));
 }
 
 TEST_F(Bench, NoStepEnabledStartsNoWorker) {
-  start(1, "[TestItems]\nEnFlashModule=0\n");
+  ASSERT_NO_FATAL_FAILURE(start(1, "[TestItems]\nEnFlashModule=0\n"));
   RunOutcome out = engine->start({});
   EXPECT_FALSE(out.refusal);
   EXPECT_FALSE(out.ran);
@@ -200,7 +199,7 @@ TEST_F(Bench, NoStepEnabledStartsNoWorker) {
 
 TEST_F(Bench, FailureReportsForInterfaceAndPreformatFailures) {
   failing = {"interface"};
-  start(2, "[TestItems]\nEnFlashTest=1\n[DeviceSetting]\nSerialNum=AB/../C\nSNMinLength=7\n");
+  ASSERT_NO_FATAL_FAILURE(start(2, "[TestItems]\nEnFlashTest=1\n[DeviceSetting]\nSerialNum=AB/../C\nSNMinLength=7\n"));
   RunOutcome out = engine->start({});
   ASSERT_EQ(out.reportFiles.size(), 2u);
   EXPECT_EQ(port(0).resultCode, 3);

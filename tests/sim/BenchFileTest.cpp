@@ -181,7 +181,7 @@ TEST(BenchFile, MissingFileIsAnErrorNotACrash) {
 
 TEST(BenchFile, TheBundledDemoParsesAgainstTheSampleFlashNames) {
   const std::string kDemo =
-      (std::filesystem::path(__FILE__).parent_path() / "../../sim/demo/demo.bench").lexically_normal().string();
+      (std::filesystem::path(QK_TEST_DATA_DIR) / "../../sim/demo/demo.bench").lexically_normal().string();
   BenchConfig cfg;
   std::string error;
   BenchParseOptions options;

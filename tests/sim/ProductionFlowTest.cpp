@@ -313,7 +313,7 @@ TEST(SimBoot, ABrokenLoaderAreaLeavesTheDriveInTheRom) {
     Bytes header = headerPage(1, 3);
     auto file = firmwareFile('S', 3);
     c.spoil(header, file);
-    writeLoaderArea(*r, header, file);
+    ASSERT_NO_FATAL_FAILURE(writeLoaderArea(*r, header, file));
     ASSERT_TRUE(boot(*r));
     const bool intact = std::string(c.what) == "intact";
     EXPECT_EQ(state(*r), intact ? 2 : 0);
@@ -464,7 +464,7 @@ TEST(SimBoot, ABootedNativeDriveShowsItsDownloadedUsbIdentity) {
     file[0][0xF4 + 2 * i] = static_cast<std::uint8_t>(serial[i]);
     file[0][0xF5 + 2 * i] = 0;
   }
-  writeLoaderArea(*r, headerPage(1, 2), file);
+  ASSERT_NO_FATAL_FAILURE(writeLoaderArea(*r, headerPage(1, 2), file));
   ASSERT_TRUE(boot(*r));
   EXPECT_EQ(seen().vendorId, 0x0B34);
   EXPECT_EQ(seen().productId, 0x2001);

@@ -3,6 +3,7 @@
 // `failing`; records what was asked. Thread-safe enough for one worker each.
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <set>
@@ -11,8 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "platform/Clock.h"
 #include "run/PortOperations.h"
+#include "support/Wait.h"
 
 namespace qk::test {
 
@@ -35,7 +39,13 @@ class ScriptedOps : public PortOperations {
   bool step(const std::string& name) {
     calls.push_back(name);
     if (hanging.count(name)) {
+      // Bounded: an engine that never stops the port fails the test instead of hanging it.
+      const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
       while (!stop.stop_requested()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+          ADD_FAILURE() << "the hanging drive's '" << name << "' was never stopped";
+          return false;
+        }
         if (clock && (!timeMayPass || timeMayPass())) {
           clock->sleepFor(1000, stop);
         } else {
