@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -37,6 +38,13 @@ namespace {
 constexpr int kDrawIntervalMs = 40;    // slot batches while a run goes
 constexpr int kRescanPollMs = 50;      // the hot-plug rescan's due check
 constexpr int kAutoTestIntervalMs = 200;
+constexpr int kDesignWidth = 1082;
+constexpr int kDesignHeight = 798;
+constexpr int kMinSettingsHeight = 170;
+constexpr int kSettingsSharePercent = 40;
+constexpr int kSettingsStep = 8;
+constexpr int kFrameAllowance = 8;   // window borders the manager may add
+constexpr int kTitleAllowance = 32;  // and its title bar
 
 QWidget* panel(const char* name, int height, QWidget* parent) {
   auto* w = new QFrame(parent);
@@ -80,7 +88,9 @@ TMainForm::TMainForm(Station& station, MainFormOptions options, QWidget* parent)
   rescanTimer_ = new QTimer(this);
   rescanTimer_->setInterval(kRescanPollMs);
   connect(rescanTimer_, &QTimer::timeout, this, [this] {
-    if (running_ || scanning() || removalThread_.joinable() || pages_->detecting()) return;
+    // A plug or unplug notice turns START off at once; the rescan decides again.
+    if (!running_ && !station_.scanner().startEnabled()) executeBtn_->setEnabled(false);
+    if (running_ || busy()) return;
     if (station_.scanner().rescanTimer().takeExpired()) startScan(true);
   });
   rescanTimer_->start();
@@ -92,7 +102,9 @@ TMainForm::TMainForm(Station& station, MainFormOptions options, QWidget* parent)
   autoTestTimer_->setObjectName("AutoTestTimer");
   autoTestTimer_->setInterval(kAutoTestIntervalMs);
   connect(autoTestTimer_, &QTimer::timeout, this, &TMainForm::autoTestTimerTimer);
-  if (cl.autoQuit) autoTestTimer_->start();
+  // An unattended start with a mask that is no number would run whatever the
+  // profile holds: it ends after the message instead.
+  if (cl.autoQuit && !UnattendedStartRefused(cl)) autoTestTimer_->start();
 }
 
 TMainForm::~TMainForm() {
@@ -112,15 +124,23 @@ void TMainForm::buildWindow() {
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
 
-  topPanel_ = panel("TopPanel", 170, central);
-  auto* top = new QHBoxLayout(topPanel_);
+  // The settings area takes the height its pages need, up to a share of the
+  // screen that leaves the slots theirs; beyond that it scrolls.
+  topPanel_ = new QScrollArea(central);
+  topPanel_->setObjectName("TopPanel");
+  topPanel_->setWidgetResizable(true);
+  topPanel_->setFrameShape(QFrame::NoFrame);
+  auto* topContent = new QWidget;
+  auto* top = new QHBoxLayout(topContent);
   top->setContentsMargins(2, 2, 2, 2);
-  pages_ = new SettingsPages(station_, topPanel_);
+  pages_ = new SettingsPages(station_, topContent);
   top->addWidget(pages_, 1);
   auto* profileColumn = new QVBoxLayout;
   for (QAbstractButton* b : pages_->profileButtons()) profileColumn->addWidget(b);
   profileColumn->addStretch();
   top->addLayout(profileColumn);
+  topPanel_->setWidget(topContent);
+  topPanel_->setFixedHeight(settingsAreaHeight(topContent->sizeHint().height() + 2));
   column->addWidget(topPanel_);
 
   scrollBox_ = new QScrollArea(central);
@@ -132,6 +152,7 @@ void TMainForm::buildWindow() {
   column->addWidget(scrollBox_, 1);
 
   auto* toolBar = panel("ToolBarPanel", 42, central);
+  toolBar_ = toolBar;
   auto* tools = new QHBoxLayout(toolBar);
   tools->setContentsMargins(4, 2, 4, 2);
   pinButton_ = new QToolButton(toolBar);
@@ -145,7 +166,13 @@ void TMainForm::buildWindow() {
   reset->setText("Reset Layout");
   tools->addWidget(reset);
   for (QAbstractButton* b : pages_->toolBarButtons()) tools->addWidget(b);
-  tools->addStretch();
+  auto* iniLabel = new QLabel("INI File", toolBar);
+  QLineEdit* iniFile = pages_->iniFileEdit();
+  iniFile->setParent(toolBar);
+  iniLabel->setBuddy(iniFile);
+  tools->addSpacing(12);
+  tools->addWidget(iniLabel);
+  tools->addWidget(iniFile, 1);
   column->addWidget(toolBar);
   connect(reset, &QToolButton::clicked, this, &TMainForm::resetLayoutClick);
   connect(pinButton_, &QToolButton::toggled, this, [this](bool pinned) {
@@ -244,7 +271,50 @@ void TMainForm::buildWindow() {
       savePng("running.png");
     }
   });
-  resize(1082, 798);
+  resize(kDesignWidth, kDesignHeight);
+}
+
+int TMainForm::settingsAreaHeight(int needed) const {
+  const QScreen* s = screen();
+  const int screenHeight = s ? s->availableGeometry().height() : 1024;
+  // Everything but the slots must leave 50 slots their rows on a 1024-line screen.
+  const int limit = std::max(kMinSettingsHeight, screenHeight * kSettingsSharePercent / 100);
+  return std::clamp(needed, kMinSettingsHeight, limit);
+}
+
+QSize TMainForm::slotViewFor(QSize window) const {
+  const int frame = 2 * scrollBox_->frameWidth();
+  const int chrome = topPanel_->height() + toolBar_->height() + bottomPanel_->height() +
+                     statusBar()->sizeHint().height() + frame;
+  return {window.width() - frame, window.height() - chrome};
+}
+
+SlotGrid TMainForm::fitGrid(QSize view) const {
+  const QSize least = SlotPanel::minimumSlotSize();
+  return FitSlotGrid(slotCount(), view.width(), view.height(), least.width(), least.height(),
+                     SlotPanel::maximumSlotWidth());
+}
+
+void TMainForm::placeSlots(const SlotGrid& g) {
+  rows_ = g.rows;
+  range_.reset();
+  for (int i = 0; i < slotCount(); ++i) {
+    const SlotRect r = DefaultSlotRect(i, g.rows, g.width, g.height);
+    panels_[static_cast<std::size_t>(i)]->setGeometry(r.left, r.top, r.width, r.height);
+    range_.cover(r);
+  }
+  canvas_->resize(std::max(range_.width, 1), std::max(range_.height, 1));
+}
+
+QSize TMainForm::defaultWindowSize() const {
+  const QSize design(kDesignWidth, kDesignHeight);
+  if (fitGrid(slotViewFor(design)).fits) return design;
+  // More slots than the design size holds: the whole screen, less a title bar.
+  const QScreen* s = screen();
+  if (!s) return design;
+  const QRect avail = s->availableGeometry();
+  return {std::max(design.width(), avail.width() - kFrameAllowance),
+          std::max(design.height(), avail.height() - kTitleAllowance)};
 }
 
 void TMainForm::buildSlots() {
@@ -255,21 +325,16 @@ void TMainForm::buildSlots() {
   style->hide();
 
   const int count = std::min(station_.scanner().slotCount(), SlotLimit);
-  rows_ = SlotRows(kStyleScrollBoxHeight, kSlotPanelHeight);
-  range_.reset();
   for (int i = 0; i < count; ++i) {
     auto* p = new SlotPanel(i, canvas_);
     p->hide();
-    const SlotRect r = DefaultSlotRect(i, rows_, kSlotPanelWidth, kSlotPanelHeight);
-    p->setGeometry(r.left, r.top, r.width, r.height);
-    range_.cover(r);
     connect(p->button(), &QPushButton::clicked, this, [this, i] { myBitBtnClick(i); });
     connect(p, &SlotPanel::moved, this, [this, p] {
       growCanvas({p->x(), p->y(), p->width(), p->height()});
     });
     panels_.push_back(p);
   }
-  canvas_->resize(std::max(range_.width, 1), std::max(range_.height, 1));
+  placeSlots(fitGrid(slotViewFor(size())));
 }
 
 void TMainForm::growCanvas(const SlotRect& r) {
@@ -279,17 +344,44 @@ void TMainForm::growCanvas(const SlotRect& r) {
 
 void TMainForm::restoreLayout() {
   auto layout = ReadStyleFile(station_.folder().resolve("Style.cs"), slotCount());
-  if (!layout) return;
-  range_.reset();
-  for (int i = 0; i < slotCount(); ++i) {
-    SlotPanel* p = panels_[static_cast<std::size_t>(i)];
-    const auto& saved = layout->slots[static_cast<std::size_t>(i)];
-    if (saved) p->setGeometry(saved->left, saved->top, saved->width, saved->height);
-    range_.cover({p->x(), p->y(), p->width(), p->height()});
+  if (layout && savedLayoutFits(*layout)) {
+    resize(layout->window.width, layout->window.height);
+    placeSlots(fitGrid(slotViewFor(size())));  // slots saved as "NULL" keep a grid place
+    range_.reset();
+    for (int i = 0; i < slotCount(); ++i) {
+      SlotPanel* p = panels_[static_cast<std::size_t>(i)];
+      const auto& saved = layout->slots[static_cast<std::size_t>(i)];
+      if (saved) p->setGeometry(saved->left, saved->top, saved->width, saved->height);
+      range_.cover({p->x(), p->y(), p->width(), p->height()});
+    }
+    canvas_->resize(std::max(range_.width, 1), std::max(range_.height, 1));
+    move(layout->window.left, layout->window.top);
+    return;
   }
-  canvas_->resize(std::max(range_.width, 1), std::max(range_.height, 1));
-  move(layout->window.left, layout->window.top);
-  resize(layout->window.width, layout->window.height);
+  // No arrangement of the operator's that still fits this screen: a grid that shows every slot.
+  autoGrid_ = true;
+  const QScreen* s = screen();
+  resize(defaultWindowSize());
+  if (s && size().width() > kDesignWidth) move(s->availableGeometry().topLeft());
+  // Still short of rows: the settings area gives up height and scrolls.
+  while (!fitGrid(slotViewFor(size())).fits && topPanel_->height() > kMinSettingsHeight) {
+    topPanel_->setFixedHeight(std::max(kMinSettingsHeight, topPanel_->height() - kSettingsStep));
+  }
+  placeSlots(fitGrid(slotViewFor(size())));
+}
+
+bool TMainForm::savedLayoutFits(const StyleLayout& layout) const {
+  const QScreen* s = screen();
+  if (!s) return true;
+  const QRect avail = s->availableGeometry();
+  const QRect window(layout.window.left, layout.window.top, layout.window.width, layout.window.height);
+  if (window.width() > avail.width() || window.height() > avail.height()) return false;
+  std::vector<SlotRect> saved;
+  for (const auto& r : layout.slots) {
+    if (r) saved.push_back(*r);
+  }
+  const QSize view = slotViewFor(window.size());
+  return RectsFitView(saved, view.width(), view.height());
 }
 
 void TMainForm::saveLayout() {
@@ -307,7 +399,28 @@ SlotPanel* TMainForm::slotPanel(int slot) const {
 
 void TMainForm::setDialogs(TErrorForm* error, TDetailForm* detail) {
   errorForm_ = error;
+  detailForm_ = nullptr;
+  if (detail) watchDetailForm(detail);
+}
+
+void TMainForm::watchDetailForm(TDetailForm* detail) {
   detailForm_ = detail;
+  // The dialog's read has the drive: no run, scan or removal may use it meanwhile.
+  connect(detail, &TDetailForm::readingChanged, this, [this](bool reading) {
+    if (reading) {
+      executeBtn_->setEnabled(false);
+      return;
+    }
+    if (closePending_) {
+      close();
+      return;
+    }
+    if (!running_ && !scanning()) executeBtn_->setEnabled(station_.scanner().startEnabled());
+  });
+}
+
+bool TMainForm::busy() const {
+  return scanning() || removalThread_.joinable() || pages_->detecting() || (detailForm_ && detailForm_->reading());
 }
 
 void TMainForm::formShow(const TTitleForm* title) {
@@ -340,7 +453,14 @@ void TMainForm::updateDrawPanel() {
 }
 
 void TMainForm::flushSlots() {
-  if (auto elapsed = observer_.flush(panels_)) elapsedTime_->setText(QString::fromStdString(*elapsed));
+  if (auto elapsed = observer_.flush(panels_)) {
+    elapsedTime_->setText(QString::fromStdString(*elapsed));
+    // The run's clock ticks only once its workers go: then the busy bar shows.
+    if (running_ && !waitPanel_->isVisible()) {
+      waitPanel_->show();
+      waitPanel_->raise();
+    }
+  }
   showYield();
 }
 
@@ -371,7 +491,7 @@ void TMainForm::afterScan() {
 }
 
 void TMainForm::refreshBtnClick() {
-  if (running_ || scanning() || removalThread_.joinable() || pages_->detecting()) return;
+  if (running_ || busy()) return;
   station_.scanner().clearPromptFlag();
   startScan(true);
 }
@@ -409,7 +529,7 @@ void TMainForm::startScan(bool focusStart) {
 }
 
 void TMainForm::safeRmBtnClick() {
-  if (running_ || scanning() || removalThread_.joinable()) return;
+  if (running_ || busy()) return;
   bottomPanel_->setEnabled(false);
   removalThread_ = std::jthread([this] {
     SafeRemoval::removeAll(station_.scanner(), station_.removal(), station_.op());
@@ -435,21 +555,20 @@ void TMainForm::resetYieldBtnClick() {
 
 void TMainForm::resetLayoutClick() {
   if (pinButton_->isChecked()) return;
-  const int rows = SlotRows(scrollBox_->viewport()->height(), kSlotPanelHeight);
+  const QSize least = SlotPanel::minimumSlotSize();
+  const int rows = SlotRows(scrollBox_->viewport()->height(), least.height());
   if (rows == 0) return;
-  rows_ = rows;
-  range_.reset();
-  for (int i = 0; i < slotCount(); ++i) {
-    const SlotRect r = DefaultSlotRect(i, rows_, kSlotPanelWidth, kSlotPanelHeight);
-    panels_[static_cast<std::size_t>(i)]->setGeometry(r.left, r.top, r.width, r.height);
-    range_.cover(r);
-  }
-  canvas_->resize(std::max(range_.width, 1), std::max(range_.height, 1));
+  placeSlots({rows, 0, least.width(), least.height(), false});
 }
 
 void TMainForm::resizeEvent(QResizeEvent* e) {
   QMainWindow::resizeEvent(e);
-  if (pinButton_) resetLayoutClick();
+  if (!pinButton_) return;
+  if (pinButton_->isChecked() && autoGrid_) {
+    placeSlots(fitGrid(slotViewFor(size())));
+    return;
+  }
+  resetLayoutClick();
 }
 
 void TMainForm::myBitBtnClick(int slot) {
@@ -473,8 +592,9 @@ void TMainForm::myBitBtnClick(int slot) {
   } else {
     if (!detailForm_) {
       ownDetailForm_ = std::make_unique<TDetailForm>(station_, this);
-      detailForm_ = ownDetailForm_.get();
+      watchDetailForm(ownDetailForm_.get());
     }
+    if (detailForm_->reading()) return;  // the last read has not let go of its drive yet
     detailForm_->loadPort(selectedPort_);
     runDialog_(*detailForm_);
   }
@@ -495,11 +615,16 @@ void TMainForm::executeBtnClick() { startRun(false); }
 
 void TMainForm::autoTestTimerTimer() {
   autoTestTimer_->stop();
-  if (executeBtn_->isEnabled() && options_.commandLine.hasFirstArgument) startRun(true);
+  if (executeBtn_->isEnabled() && options_.commandLine.mask) startRun(true);
 }
 
 void TMainForm::startRun(bool unattended) {
-  if (running_ || runThread_.joinable() || scanning() || pages_->detecting()) return;
+  if (running_ || runThread_.joinable() || busy()) return;
+  // A notice arrived and its rescan has not run yet: the port table is stale.
+  if (!station_.scanner().startEnabled() || station_.scanner().rescanTimer().armed()) {
+    executeBtn_->setEnabled(false);
+    return;
+  }
   setRunControlsEnabled(false);
   running_ = true;
   if (!pages_->pagesToProfile()) {
@@ -512,8 +637,6 @@ void TMainForm::startRun(bool unattended) {
   // takes the list as the operator left it.
   if (unattended && options_.commandLine.mask) options.mask = options_.commandLine.mask;
   elapsedTime_->clear();
-  waitPanel_->show();
-  waitPanel_->raise();
   runningShotTaken_ = false;
   observer_.resetSawStep();
   drawTimer_->start();
@@ -586,8 +709,8 @@ void TMainForm::closeEvent(QCloseEvent* e) {
     e->accept();
     return;
   }
-  if (scanning() || removalThread_.joinable() || pages_->detecting()) {
-    // A scan, removal or flash detect may be waiting on the operator: close once it has ended.
+  if (busy()) {
+    // A scan, removal, flash detect or detail read may still have a drive: close once it has ended.
     closePending_ = true;
     e->ignore();
     return;

@@ -103,14 +103,26 @@ class TMainForm : public QMainWindow {
   void autoTestTimerTimer();
   void takeScreenshot(const LocalTime& end);
   void savePng(const std::string& name);
+  void watchDetailForm(TDetailForm* detail);
+  // A scan, removal, flash detect or detail read holds drives.
+  bool busy() const;
   void growCanvas(const SlotRect& r);
+  // The settings area's height for pages that need `needed` pixels.
+  int settingsAreaHeight(int needed) const;
+  // The slot area's inside for a window of the given size.
+  QSize slotViewFor(QSize window) const;
+  SlotGrid fitGrid(QSize view) const;
+  void placeSlots(const SlotGrid& grid);
+  QSize defaultWindowSize() const;
+  bool savedLayoutFits(const StyleLayout& layout) const;
 
   Station& station_;
   MainFormOptions options_;
   GuiRunObserver observer_;
   std::unique_ptr<RunEngine> engine_;
   SettingsPages* pages_ = nullptr;
-  QWidget* topPanel_ = nullptr;
+  QScrollArea* topPanel_ = nullptr;
+  QWidget* toolBar_ = nullptr;
   QScrollArea* scrollBox_ = nullptr;
   QWidget* canvas_ = nullptr;
   QWidget* bottomPanel_ = nullptr;
@@ -128,6 +140,7 @@ class TMainForm : public QMainWindow {
   std::vector<SlotPanel*> panels_;
   ScrollRange range_;
   int rows_ = 0;
+  bool autoGrid_ = false;  // no saved arrangement: the grid follows the window's size
   int selectedPort_ = 0;
   bool running_ = false;
   bool closePending_ = false;

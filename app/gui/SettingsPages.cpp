@@ -477,6 +477,9 @@ SettingsPages::SettingsPages(Station& station, QWidget* parent) : QWidget(parent
   // ---- Profile buttons and tool-bar buttons (the window places them).
   d.loadIni = named<QPushButton>("INILoadBtn", "Load INI");
   d.saveIni = named<QPushButton>("INISaveBtn", "Save INI");
+  d.iniFile = named<QLineEdit>("INIFileEdit");
+  d.iniFile->setReadOnly(true);
+  showIniFile();
   auto* profileColumn = new QVBoxLayout;
   profileColumn->addWidget(d.loadIni);
   profileColumn->addWidget(d.saveIni);
@@ -616,6 +619,16 @@ std::vector<QAbstractButton*> SettingsPages::toolBarButtons() const {
   return {d_->lockBtn.data(), d_->autoDetectBtn.data(), d_->stopBtn.data()};
 }
 std::vector<QAbstractButton*> SettingsPages::profileButtons() const { return {d_->loadIni, d_->saveIni}; }
+QLineEdit* SettingsPages::iniFileEdit() const { return d_->iniFile; }
+
+void SettingsPages::showIniFile() {
+  Station& st = d_->station;
+  const std::string& path = st.profile().iniFilePath;
+  const QString full = path.empty() ? QString() : qs(st.folder().resolve(path));
+  d_->iniFile->setText(full);
+  d_->iniFile->setToolTip(full);
+  d_->iniFile->setCursorPosition(full.size());  // the file name is the part to read
+}
 bool SettingsPages::specialMode() const { return d_->specialMode; }
 
 void SettingsPages::funCheckListBoxClickCheck() {
@@ -708,6 +721,7 @@ void SettingsPages::iniLoadBtnClick() {
     return;
   }
   profile.iniFilePath = *file;
+  showIniFile();  // even a failed load leaves START and exit writing there
   const LoadResult r = LoadProfile(*file, profile, st.folder(), st.op());
   if (r == LoadResult::LogFolderFailed) {
     st.op().showMessage(kCannotCreateLogDirectory, "Error", MessageIcon::Error);
@@ -726,6 +740,7 @@ void SettingsPages::iniSaveBtnClick() {
   auto file = st.op().chooseFile(kIniFilter, kIniExt, st.folder().path(), true);
   if (!file) return;
   st.profile().iniFilePath = *file;
+  showIniFile();
   if (!SaveProfile(*file, st.profile().settings, st.folder()))
     debugPrintf("Save INI: %s not written", file->c_str());
 }

@@ -13,6 +13,7 @@ class QAbstractButton;
 class QTabWidget;
 class QListWidget;
 class QComboBox;
+class QLineEdit;
 
 namespace qk {
 class Station;
@@ -33,6 +34,8 @@ class SettingsPages : public QWidget {
   std::vector<QAbstractButton*> toolBarButtons() const;
   // Buttons the window puts next to the pages ("Load INI", "Save INI").
   std::vector<QAbstractButton*> profileButtons() const;
+  // INIFileEdit, read-only: the full path of the profile in use (the window places it).
+  QLineEdit* iniFileEdit() const;
 
   // Pages into the profile; false when a number field is malformed (the
   // message was shown and the copy stopped there).
@@ -69,6 +72,8 @@ class SettingsPages : public QWidget {
   // Vendor box changed (fromVendor) or a refresh keeping the type index.
   void updateFlashList(bool fromVendor);
   bool specialMode() const;
+  // INIFileEdit follows the profile path after a load or a save.
+  void showIniFile();
 
  Q_SIGNALS:
   void profileLoaded();            // after "Load INI": caption, files, slots

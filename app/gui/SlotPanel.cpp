@@ -1,6 +1,10 @@
 #include "app/gui/SlotPanel.h"
 
+#include <QApplication>
 #include <QFontMetrics>
+#include <QResizeEvent>
+
+#include <algorithm>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -21,23 +25,50 @@ QColor SlotQColor(SlotColour colour, const QPalette& palette) {
 
 namespace {
 
-QProgressBar* makeGauge(QWidget* parent, const QString& name, const QRect& r) {
+QProgressBar* makeGauge(QWidget* parent, const QString& name) {
   auto* g = new QProgressBar(parent);
   g->setObjectName(name);
-  g->setGeometry(r);
   g->setRange(0, 100);
   g->setValue(0);
   g->setTextVisible(true);
-  QFont f = g->font();
-  f.setPointSize(7);
-  g->setFont(f);
+  g->setAlignment(Qt::AlignCenter);
   return g;
+}
+
+// Rows of a slot in the system font: the serial edit, the caption with "?",
+// the gauges. Everything is measured, nothing is shrunk below the font.
+struct SlotMetrics {
+  int margin = 2;
+  int labelWidth, editHeight, captionHeight, buttonWidth, gaugeWidth, gaugeHeight;
+  int minWidth, minHeight;
+
+  SlotMetrics() {
+    const QFont font = QApplication::font();
+    const QFontMetrics fm(font);
+    labelWidth = fm.horizontalAdvance("Port50:SN") + 6;
+    editHeight = fm.height() + 6;
+    captionHeight = fm.height() + 2;
+    buttonWidth = fm.horizontalAdvance("?") + 12;
+    gaugeHeight = fm.height();
+    gaugeWidth = fm.horizontalAdvance("100%") + 16;
+    const int serialWidth = fm.horizontalAdvance(QString(20, '0')) + 10;
+    minWidth = std::max(labelWidth + serialWidth, 2 * gaugeWidth + fm.horizontalAdvance("Pass") + 8) + 2 * margin;
+    minHeight = editHeight + captionHeight + gaugeHeight + 2 * margin;
+  }
+};
+
+const SlotMetrics& metrics() {
+  static const SlotMetrics m;
+  return m;
 }
 
 }  // namespace
 
-// Template geometry: panel 249 x 65; edit (53, 2) 193 x 24 with its label to
-// the left; "?" (229, 29) 17 x 19; gauges (195, 50) and (143, 50), 50 x 13.
+QSize SlotPanel::minimumSlotSize() { return {metrics().minWidth, metrics().minHeight}; }
+int SlotPanel::maximumSlotWidth() { return metrics().minWidth * 3 / 2; }
+
+// The template's parts (label and serial edit on top, caption and "?" below,
+// the two gauges at the bottom right), laid out for the panel's size.
 SlotPanel::SlotPanel(int slot, QWidget* parent) : QFrame(parent), slot_(slot) {
   const QString n = QString::number(slot);
   setObjectName("PortPanel" + n);
@@ -45,38 +76,44 @@ SlotPanel::SlotPanel(int slot, QWidget* parent) : QFrame(parent), slot_(slot) {
   setFrameShape(QFrame::Panel);
   setFrameShadow(QFrame::Raised);
   setAutoFillBackground(true);
-  resize(249, 65);
 
   label_ = new QLabel(QString("Port%1:SN").arg(slot + 1), this);
-  label_->setGeometry(2, 2, 50, 24);
   label_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  // "Port10:SN" and up must fit the template's 50 pixels left of the edit.
-  QFont labelFont = label_->font();
-  while (QFontMetrics(labelFont).horizontalAdvance(label_->text()) > 49 && labelFont.pointSizeF() > 6)
-    labelFont.setPointSizeF(labelFont.pointSizeF() - 0.5);
-  label_->setFont(labelFont);
   edit_ = new QLineEdit(this);
   edit_->setObjectName("PortLEdit" + n);
-  edit_->setGeometry(53, 2, 193, 24);
   edit_->setReadOnly(true);
   label_->setBuddy(edit_);
 
   caption_ = new QLabel(this);
   caption_->setObjectName("PortText" + n);
-  caption_->setGeometry(6, 28, 220, 21);
   caption_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
   button_ = new QPushButton("?", this);
   button_->setObjectName("PortBitBtn" + n);
   button_->setProperty("tag", slot);
-  button_->setGeometry(229, 29, 17, 19);
 
-  gauge_ = makeGauge(this, "PortCGuage" + n, QRect(195, 50, 50, 13));
+  gauge_ = makeGauge(this, "PortCGuage" + n);
   gauge_->setProperty("tag", slot);
-  gaugeP_ = makeGauge(this, "PortCGuageP" + n, QRect(143, 50, 50, 13));
+  gaugeP_ = makeGauge(this, "PortCGuageP" + n);
   gaugeP_->setProperty("tag", slot);
   gaugeP_->hide();
   setColour(SlotColour::Idle);
+  resize(minimumSlotSize());
+}
+
+void SlotPanel::resizeEvent(QResizeEvent* e) {
+  QFrame::resizeEvent(e);
+  const SlotMetrics& m = metrics();
+  const int w = width() - 2 * m.margin;
+  int y = m.margin;
+  label_->setGeometry(m.margin, y, m.labelWidth - 2, m.editHeight);
+  edit_->setGeometry(m.margin + m.labelWidth, y, w - m.labelWidth, m.editHeight);
+  y += m.editHeight;
+  caption_->setGeometry(m.margin + 2, y, w - m.buttonWidth - 4, m.captionHeight);
+  button_->setGeometry(m.margin + w - m.buttonWidth, y, m.buttonWidth, m.captionHeight);
+  y += m.captionHeight;
+  gauge_->setGeometry(m.margin + w - m.gaugeWidth, y, m.gaugeWidth, m.gaugeHeight);
+  gaugeP_->setGeometry(m.margin + w - 2 * m.gaugeWidth - 2, y, m.gaugeWidth, m.gaugeHeight);
 }
 
 void SlotPanel::setColour(SlotColour colour) {

@@ -32,6 +32,12 @@ class SlotPanel : public QFrame {
   // Unpinned, a press on the panel drags it around the scroll box.
   void setMovable(bool movable) { movable_ = movable; }
 
+  // The smallest slot whose texts show whole in the system font: the label
+  // of a two-digit port, a serial of 20 digits, a verdict line and gauges a
+  // text line high. Wider slots give the extra width to the edit and caption.
+  static QSize minimumSlotSize();
+  static int maximumSlotWidth();
+
  Q_SIGNALS:
   void moved();
 
@@ -39,6 +45,7 @@ class SlotPanel : public QFrame {
   void mousePressEvent(QMouseEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
 
  private:
   int slot_;

@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
 
     // The windows in their order: main, title, error, detail, work order.
     gui::TMainForm form(station, options);
+    if (UnattendedStartRefused(options.commandLine)) return 1;  // after the conversion message
     op.setParent(&form);
     gui::TTitleForm title(station.profile().settings.ShowTitle, &form);
     gui::TErrorForm error(&form);

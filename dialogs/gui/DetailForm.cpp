@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QVBoxLayout>
 
 #include "app/Station.h"
@@ -87,8 +88,12 @@ void TDetailForm::loadPort(int selectedPort) {
     generation = ++generation_;
     answer_.reset();
   }
-  if (selectedPort < 1 || selectedPort > SlotLimit) return;
+  if (selectedPort < 1 || selectedPort > SlotLimit) {
+    if (reading_.exchange(false)) Q_EMIT readingChanged(false);
+    return;
+  }
 
+  if (!reading_.exchange(true)) Q_EMIT readingChanged(true);
   reader_ = std::jthread([this, selectedPort, generation] {
     DeviceDetail detail = ReadSlotDetail(station_, selectedPort - 1);
     {
@@ -97,13 +102,34 @@ void TDetailForm::loadPort(int selectedPort) {
       answer_ = std::move(detail);
       answerGeneration_ = generation;
     }
-    QMetaObject::invokeMethod(this, &TDetailForm::showLoaded, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, generation] { readEnded(generation); }, Qt::QueuedConnection);
   });
+}
+
+void TDetailForm::readEnded(int generation) {
+  {
+    std::lock_guard lock(mutex_);
+    if (generation != generation_) return;  // a newer read has the drive now
+  }
+  if (reader_.joinable()) reader_.join();
+  showLoaded();
+  if (reading_.exchange(false)) Q_EMIT readingChanged(false);
 }
 
 void TDetailForm::waitForLoad() {
   if (reader_.joinable()) reader_.join();
   showLoaded();
+  if (reading_.exchange(false)) Q_EMIT readingChanged(false);
+}
+
+void TDetailForm::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  // Centred on the screen, wherever the station's window lies.
+  if (QScreen* s = screen()) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(s->availableGeometry().center());
+    move(frame.topLeft());
+  }
 }
 
 bool TDetailForm::loading() const {

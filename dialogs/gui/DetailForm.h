@@ -2,6 +2,7 @@
 // "Manual Setting": the identity of a drive that passed, read afresh.
 #include <QDialog>
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -30,15 +31,25 @@ class TDetailForm : public QDialog {
   // Waits for the read under way and shows its answer (tests).
   void waitForLoad();
   bool loading() const;
+  // A read has the drive: the window keeps the port's run and scans off it.
+  bool reading() const { return reading_; }
+
+ Q_SIGNALS:
+  void readingChanged(bool reading);
+
+ protected:
+  void showEvent(QShowEvent* e) override;
 
  private:
   void showLoaded();
+  void readEnded(int generation);
 
   mutable std::mutex mutex_;
   std::optional<DeviceDetail> answer_;  // a read's result not yet shown
   int generation_ = 0;                  // the newest loadPort; older answers are dropped
   int answerGeneration_ = 0;
   std::jthread reader_;
+  std::atomic<bool> reading_{false};
   Station& station_;
   std::vector<QLineEdit*> edits_;  // in DetailFields order
   QLineEdit* fwInfoEdit_ = nullptr;
