@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
 #include <QFrame>
@@ -615,6 +616,7 @@ void TMainForm::executeBtnClick() { startRun(false); }
 
 void TMainForm::autoTestTimerTimer() {
   autoTestTimer_->stop();
+  if (!options_.screenshotFolder.empty()) savePng("before.png");
   if (executeBtn_->isEnabled() && options_.commandLine.mask) startRun(true);
 }
 
@@ -698,10 +700,60 @@ void TMainForm::takeScreenshot(const LocalTime& end) {
   }
 }
 
-void TMainForm::savePng(const std::string& name) {
-  std::string folder = options_.screenshotFolder;
+namespace {
+
+// A window picture in few colours keeps the documentation's files small.
+bool savePicture(QWidget* w, std::string folder, const std::string& name) {
   if (!folder.empty() && folder.back() != '/') folder += '/';
-  if (!grab().save(QString::fromStdString(folder + name), "PNG")) debugPrintf("%s could not be saved", name.c_str());
+  const QImage img = w->grab().toImage().convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither);
+  if (img.save(QString::fromStdString(folder + name), "PNG")) return true;
+  debugPrintf("%s could not be saved", name.c_str());
+  return false;
+}
+
+std::string pictureName(const QString& text) {
+  std::string out;
+  for (QChar c : text.toLower()) {
+    if (c.isLetterOrNumber()) out += static_cast<char>(c.unicode());
+    else if (c == ' ' || c == '_') out += '-';
+  }
+  return out;
+}
+
+}  // namespace
+
+void TMainForm::savePng(const std::string& name) { savePicture(this, options_.screenshotFolder, name); }
+
+void TMainForm::settingsTour(const std::string& folder) {
+  QTabWidget* tabs = pages_->pageControl();
+  auto* sub = tabs->findChild<QTabWidget*>("PageControl2");
+  const int shownTab = tabs->currentIndex();
+  for (int i = 0; i < tabs->count(); ++i) {
+    QWidget* page = tabs->widget(i);
+    if (page->objectName() == "TabSheet6") continue;  // the DRAM page is never shown
+    const bool wasVisible = tabs->isTabVisible(i);
+    tabs->setTabVisible(i, true);
+    tabs->setCurrentIndex(i);
+    const std::string tabName = pictureName(tabs->tabText(i));
+    if (sub && page->isAncestorOf(sub)) {
+      std::vector<bool> subVisible;
+      for (int j = 0; j < sub->count(); ++j) subVisible.push_back(sub->isTabVisible(j));
+      const int shownSub = sub->currentIndex();
+      for (int j = 0; j < sub->count(); ++j) {
+        for (int k = 0; k < sub->count(); ++k) sub->setTabVisible(k, k == j);
+        sub->setCurrentIndex(j);
+        QCoreApplication::processEvents();
+        savePicture(topPanel_, folder, tabName + "-" + pictureName(sub->tabText(j)) + ".png");
+      }
+      for (int j = 0; j < sub->count(); ++j) sub->setTabVisible(j, subVisible[static_cast<std::size_t>(j)]);
+      sub->setCurrentIndex(shownSub);
+    } else {
+      QCoreApplication::processEvents();
+      savePicture(topPanel_, folder, tabName + ".png");
+    }
+    tabs->setTabVisible(i, wasVisible);
+  }
+  tabs->setCurrentIndex(shownTab);
 }
 
 void TMainForm::closeEvent(QCloseEvent* e) {

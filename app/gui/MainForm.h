@@ -68,6 +68,9 @@ class TMainForm : public QMainWindow {
   RunEngine& engine() { return *engine_; }
   const std::optional<RunOutcome>& lastOutcome() const { return lastOutcome_; }
   const std::string& lastScreenshot() const { return lastScreenshot_; }
+  // Pictures of the settings area, one per tab and per option sub-page, into
+  // `folder` (the documentation's screenshots); the pages are left as found.
+  void settingsTour(const std::string& folder);
 
  public Q_SLOTS:
   void executeBtnClick();

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QTimer>
 
 #include <exception>
 #include <string>
@@ -20,18 +21,20 @@
 
 namespace {
 
+constexpr int kTourDelayMs = 500;  // the first scan drawn and the window settled
+
 struct EntryOptions {
-  std::string home, bench, screenshots;
+  std::string home, bench, screenshots, tour;
   std::vector<std::string> rest;  // what the station's own command line rules see
 };
 
-// --home DIR, --bench FILE (and the hidden --screenshots DIR) come out first,
+// --home DIR, --bench FILE (and the hidden --screenshots DIR and --tour DIR) come out first,
 // so "qkstation --bench demo.bench 7 autoquit" has the mask 7.
 EntryOptions takeOptions(int argc, char** argv) {
   EntryOptions o;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    std::string* target = a == "--home" ? &o.home : a == "--bench" ? &o.bench : a == "--screenshots" ? &o.screenshots : nullptr;
+    std::string* target = a == "--home" ? &o.home : a == "--bench" ? &o.bench : a == "--screenshots" ? &o.screenshots : a == "--tour" ? &o.tour : nullptr;
     if (target && i + 1 < argc) {
       *target = argv[++i];
     } else {
@@ -91,6 +94,13 @@ int main(int argc, char** argv) {
     if (station.profile().settings.ShowTitle != 0) titleOk = title.exec() == QDialog::Accepted;
     form.formShow(titleOk ? &title : nullptr);
     form.show();
+    if (!entry.tour.empty()) {
+      // Hidden: pictures of every settings page for the documentation, then the program ends.
+      QTimer::singleShot(kTourDelayMs, &form, [&form, &entry] {
+        form.settingsTour(entry.tour);
+        form.close();
+      });
+    }
     return app.exec();
   } catch (const std::exception& e) {
     op.showMessage(e.what(), "Error", MessageIcon::Error);

@@ -8,6 +8,8 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "app/Station.h"
 #include "dialogs/DetailFields.h"
 
@@ -15,7 +17,14 @@ namespace qk::gui {
 
 namespace {
 
-QLineEdit* labelledEdit(QWidget* parent, QGridLayout* grid, int row, int column, const DetailField& field) {
+constexpr int kDesignWidth = 532;
+constexpr int kDesignHeight = 315;
+
+// A model number of 40 characters, as wide as such texts run.
+constexpr const char* kLongestModel = "QK SSD 2612 MODEL ABCDEFGHIJKLMN 0123456";
+
+QLineEdit* labelledEdit(QWidget* parent, QGridLayout* grid, int row, int column, const DetailField& field,
+                        int columnSpan = 1) {
   auto* label = new QLabel(field.label, parent);
   label->setObjectName(QString(field.name) + "Label");
   auto* edit = new QLineEdit(parent);
@@ -27,7 +36,7 @@ QLineEdit* labelledEdit(QWidget* parent, QGridLayout* grid, int row, int column,
   edit->setPalette(pal);
   label->setBuddy(edit);
   grid->addWidget(label, row, column * 2);
-  grid->addWidget(edit, row, column * 2 + 1);
+  grid->addWidget(edit, row, column * 2 + 1, 1, columnSpan);
   return edit;
 }
 
@@ -39,7 +48,6 @@ TDetailForm::TDetailForm(Station& station, QWidget* parent)
       station_(station) {
   setObjectName("DetailForm");
   setWindowTitle("Manual Setting");
-  setFixedSize(532, 315);
 
   const std::vector<DetailField> fields = DetailFields(DeviceDetail{});
   auto* top = new QGridLayout;
@@ -56,13 +64,17 @@ TDetailForm::TDetailForm(Station& station, QWidget* parent)
   auto* group = new QGroupBox(" Device Info. ", this);
   group->setObjectName("GroupBox1");
   auto* grid = new QGridLayout(group);
-  // Drive identity on the left, USB identity on the right.
-  for (std::size_t i = 1; i < fields.size(); ++i) {
+  // The model across the box (it runs to 40 characters); below it the rest
+  // of the drive's identity on the left, the USB identity on the right.
+  QLineEdit* model = labelledEdit(group, grid, 0, 0, fields[1], 3);
+  model->setMinimumWidth(model->fontMetrics().horizontalAdvance(kLongestModel) + 12);
+  edits_.push_back(model);
+  for (std::size_t i = 2; i < fields.size(); ++i) {
     const int column = i <= 4 ? 0 : 1;
-    const int row = static_cast<int>(i <= 4 ? i - 1 : i - 5);
+    const int row = static_cast<int>(i <= 4 ? i - 1 : i - 4);
     edits_.push_back(labelledEdit(group, grid, row, column, fields[i]));
   }
-  grid->setRowStretch(6, 1);
+  grid->setRowStretch(7, 1);
 
   auto* badBlocks = new QPlainTextEdit(this);
   badBlocks->setObjectName("BadBlockMemo");
@@ -71,6 +83,9 @@ TDetailForm::TDetailForm(Station& station, QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
   layout->addWidget(group, 1);
+  // The designed 532 x 315, wider or taller only when the font needs it.
+  const QSize need = sizeHint();
+  setFixedSize(std::max(kDesignWidth, need.width()), std::max(kDesignHeight, need.height()));
 }
 
 TDetailForm::~TDetailForm() {
