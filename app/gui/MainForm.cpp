@@ -331,6 +331,7 @@ void TMainForm::buildSlots() {
     p->hide();
     connect(p->button(), &QPushButton::clicked, this, [this, i] { myBitBtnClick(i); });
     connect(p, &SlotPanel::moved, this, [this, p] {
+      autoGrid_ = false;  // the arrangement is the operator's from now on
       growCanvas({p->x(), p->y(), p->width(), p->height()});
     });
     panels_.push_back(p);
@@ -356,7 +357,14 @@ void TMainForm::restoreLayout() {
       range_.cover({p->x(), p->y(), p->width(), p->height()});
     }
     canvas_->resize(std::max(range_.width, 1), std::max(range_.height, 1));
-    move(layout->window.left, layout->window.top);
+    QPoint at(layout->window.left, layout->window.top);
+    if (const QScreen* s = screen()) {
+      // Saved on a larger or another screen: the whole window comes back onto this one.
+      const QRect avail = s->availableGeometry();
+      at.setX(std::clamp(at.x(), avail.left(), std::max(avail.left(), avail.right() + 1 - width())));
+      at.setY(std::clamp(at.y(), avail.top(), std::max(avail.top(), avail.bottom() + 1 - height())));
+    }
+    move(at);
     return;
   }
   // No arrangement of the operator's that still fits this screen: a grid that shows every slot.
