@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "app/Station.h"
-#include "dialogs/gui/DetailForm.h"
+#include "gui/DetailForm.h"
 #include "sim/SampleData.h"
 #include "support/RecordingOperator.h"
 #include "support/TempDir.h"

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "app/Station.h"
-#include "app/gui/MainForm.h"
-#include "app/gui/SlotPanel.h"
+#include "gui/MainForm.h"
+#include "gui/SlotPanel.h"
 #include "config/IniFile.h"
 #include "sim/SampleData.h"
 #include "support/RecordingOperator.h"

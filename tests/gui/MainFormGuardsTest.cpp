@@ -8,9 +8,9 @@
 
 #include <cstdio>
 
-#include "app/gui/SettingsPages.h"
-#include "app/gui/SlotPanel.h"
-#include "dialogs/gui/DetailForm.h"
+#include "gui/SettingsPages.h"
+#include "gui/SlotPanel.h"
+#include "gui/DetailForm.h"
 #include "tests/gui/MainFormFixture.h"
 
 namespace qk::gui {

@@ -12,12 +12,12 @@
 #include <sstream>
 
 #include "app/Station.h"
-#include "app/gui/MainForm.h"
-#include "app/gui/SettingsPages.h"
-#include "app/gui/SlotPanel.h"
+#include "gui/MainForm.h"
+#include "gui/SettingsPages.h"
+#include "gui/SlotPanel.h"
 #include "config/IniFile.h"
-#include "dialogs/gui/DetailForm.h"
-#include "dialogs/gui/ErrorForm.h"
+#include "gui/DetailForm.h"
+#include "gui/ErrorForm.h"
 #include "platform/Jpeg.h"
 #include "sim/SampleData.h"
 #include "support/RecordingOperator.h"

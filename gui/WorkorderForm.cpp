@@ -1,4 +1,4 @@
-#include "dialogs/gui/WorkorderForm.h"
+#include "gui/WorkorderForm.h"
 
 #include <QFormLayout>
 #include <QKeyEvent>

@@ -1,5 +1,5 @@
 // The pages to and from the profile, and the flash and firmware refreshes.
-#include "app/gui/SettingsPagesImpl.h"
+#include "gui/SettingsPagesImpl.h"
 #include "config/PageLists.h"
 #include "config/StrictNumber.h"
 #include "config/TestItemList.h"

@@ -1,6 +1,6 @@
 // The settings area: building the pages and wiring their handlers. The rules
 // behind them live in the core (EditRules, PageLists, SettingsLock, ...).
-#include "app/gui/SettingsPages.h"
+#include "gui/SettingsPages.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -14,14 +14,14 @@
 #include <functional>
 
 #include "app/SettingsLock.h"
-#include "app/gui/SettingsPagesImpl.h"
+#include "gui/SettingsPagesImpl.h"
 #include "config/EditRules.h"
 #include "config/FirmwareNameDecoder.h"
 #include "config/FlashSelection.h"
 #include "config/KeyFile.h"
 #include "config/PageLists.h"
 #include "config/TestItemList.h"
-#include "dialogs/gui/FlashInfoForm.h"
+#include "gui/FlashInfoForm.h"
 #include "platform/DebugOutput.h"
 #include "run/RunModeChoice.h"
 

@@ -1,4 +1,4 @@
-#include "dialogs/gui/TitleForm.h"
+#include "gui/TitleForm.h"
 
 #include <QCheckBox>
 #include <QGridLayout>

@@ -13,7 +13,7 @@
 
 #include "app/CommandLine.h"
 #include "app/SlotLayout.h"
-#include "app/gui/GuiRunObserver.h"
+#include "gui/GuiRunObserver.h"
 #include "run/RunEngine.h"
 
 class QDialog;

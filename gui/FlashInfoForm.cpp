@@ -1,4 +1,4 @@
-#include "dialogs/gui/FlashInfoForm.h"
+#include "gui/FlashInfoForm.h"
 
 #include <QFormLayout>
 #include <QLineEdit>

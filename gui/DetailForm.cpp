@@ -1,4 +1,4 @@
-#include "dialogs/gui/DetailForm.h"
+#include "gui/DetailForm.h"
 
 #include <QGridLayout>
 #include <QGroupBox>

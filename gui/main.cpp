@@ -10,12 +10,12 @@
 
 #include "app/CommandLine.h"
 #include "app/Station.h"
-#include "app/gui/MainForm.h"
-#include "dialogs/gui/DetailForm.h"
-#include "dialogs/gui/ErrorForm.h"
-#include "dialogs/gui/GuiOperator.h"
-#include "dialogs/gui/TitleForm.h"
-#include "dialogs/gui/WorkorderForm.h"
+#include "gui/MainForm.h"
+#include "gui/DetailForm.h"
+#include "gui/ErrorForm.h"
+#include "gui/GuiOperator.h"
+#include "gui/TitleForm.h"
+#include "gui/WorkorderForm.h"
 #include "platform/Locks.h"
 #include "platform/ProgramFolder.h"
 

@@ -1,4 +1,4 @@
-#include "app/gui/SlotPanel.h"
+#include "gui/SlotPanel.h"
 
 #include <QApplication>
 #include <QFontMetrics>

@@ -1,4 +1,4 @@
-#include "app/gui/MainForm.h"
+#include "gui/MainForm.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -23,12 +23,12 @@
 
 #include "app/Screenshot.h"
 #include "app/Station.h"
-#include "app/gui/SettingsPages.h"
-#include "app/gui/SlotPanel.h"
+#include "gui/SettingsPages.h"
+#include "gui/SlotPanel.h"
 #include "config/Profile.h"
-#include "dialogs/gui/DetailForm.h"
-#include "dialogs/gui/ErrorForm.h"
-#include "dialogs/gui/TitleForm.h"
+#include "gui/DetailForm.h"
+#include "gui/ErrorForm.h"
+#include "gui/TitleForm.h"
 #include "discovery/SafeRemoval.h"
 #include "platform/DebugOutput.h"
 

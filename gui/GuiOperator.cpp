@@ -1,4 +1,4 @@
-#include "dialogs/gui/GuiOperator.h"
+#include "gui/GuiOperator.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -1,10 +1,10 @@
-#include "app/gui/GuiRunObserver.h"
+#include "gui/GuiRunObserver.h"
 
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "app/gui/SlotPanel.h"
+#include "gui/SlotPanel.h"
 
 namespace qk::gui {
 

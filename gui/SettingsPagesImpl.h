@@ -21,7 +21,7 @@
 #include <thread>
 
 #include "app/Station.h"
-#include "app/gui/SettingsPages.h"
+#include "gui/SettingsPages.h"
 
 namespace qk::gui {
 

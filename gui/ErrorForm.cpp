@@ -1,4 +1,4 @@
-#include "dialogs/gui/ErrorForm.h"
+#include "gui/ErrorForm.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
