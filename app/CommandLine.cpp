@@ -32,4 +32,6 @@ StationCommandLine ParseStationCommandLine(const std::vector<std::string>& args)
 
 bool MaskChecksItem(int mask, int item) { return item >= 0 && item < 8 && ((mask >> item) & 1) != 0; }
 
+bool UnattendedStartRefused(const StationCommandLine& cl) { return cl.autoQuit && cl.hasFirstArgument && !cl.mask; }
+
 }  // namespace qk

@@ -17,5 +17,8 @@ struct StationCommandLine {
 StationCommandLine ParseStationCommandLine(const std::vector<std::string>& args);
 // Check state of list items 0..7 for a mask (higher bits ignored).
 bool MaskChecksItem(int mask, int item);
+// "autoquit" with a first argument that is no decimal integer: no run may
+// start, and the program ends after the conversion message with exit code 1.
+bool UnattendedStartRefused(const StationCommandLine& cl);
 
 }  // namespace qk

@@ -17,6 +17,27 @@ SlotRect DefaultSlotRect(int slot, int rows, int panelWidth, int panelHeight) {
   return {(slot / rows) * panelWidth, (slot % rows) * panelHeight, panelWidth, panelHeight};
 }
 
+SlotGrid FitSlotGrid(int count, int viewWidth, int viewHeight, int minWidth, int minHeight, int maxWidth) {
+  SlotGrid g;
+  if (count <= 0 || minWidth <= 0 || minHeight <= 0) return g;
+  const int rowsThatFit = viewHeight / minHeight;
+  g.rows = rowsThatFit < 1 ? 1 : (rowsThatFit < count ? rowsThatFit : count);
+  g.columns = (count + g.rows - 1) / g.rows;
+  g.rows = (count + g.columns - 1) / g.columns;  // the last column no shorter than it must be
+  g.height = minHeight;
+  const int share = viewWidth > 0 ? viewWidth / g.columns : 0;
+  g.width = share < minWidth ? minWidth : (share > maxWidth && maxWidth >= minWidth ? maxWidth : share);
+  g.fits = g.rows * g.height <= viewHeight && g.columns * g.width <= viewWidth;
+  return g;
+}
+
+bool RectsFitView(const std::vector<SlotRect>& rects, int viewWidth, int viewHeight) {
+  for (const SlotRect& r : rects) {
+    if (r.left < 0 || r.top < 0 || r.left + r.width > viewWidth || r.top + r.height > viewHeight) return false;
+  }
+  return true;
+}
+
 void ScrollRange::cover(const SlotRect& r) {
   if (r.left + r.width > width) width = r.left + r.width;
   if (r.top + r.height > height) height = r.top + r.height;

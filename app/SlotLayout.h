@@ -23,6 +23,21 @@ int SlotRows(int boxHeight, int panelHeight);
 // Slot i's default place: down a column of `rows` slots, then the next column.
 SlotRect DefaultSlotRect(int slot, int rows, int panelWidth, int panelHeight);
 
+// A grid chosen for the view at hand rather than the template's box height.
+struct SlotGrid {
+  int rows = 0, columns = 0;
+  int width = 0, height = 0;  // one slot
+  bool fits = false;          // every slot lies inside the view
+};
+// Columns filled top to bottom as DefaultSlotRect does, with as many rows as
+// the view's height takes at the slot's minimum height (spread evenly over the
+// columns), and slots widened to share the view's width up to maxWidth. When
+// even that grid is wider than the view, `fits` is false and the minimum size
+// is kept (the view scrolls).
+SlotGrid FitSlotGrid(int count, int viewWidth, int viewHeight, int minWidth, int minHeight, int maxWidth);
+// Every rectangle lies inside a view of the given size.
+bool RectsFitView(const std::vector<SlotRect>& rects, int viewWidth, int viewHeight);
+
 // The scroll ranges grow to cover every slot placed so far.
 struct ScrollRange {
   int width = 0, height = 0;

@@ -10,6 +10,9 @@ std::string VerdictText(const PortContext& r) {
   const int verdict = r.stepStatus[25];
   if (verdict == 1) return "Pass";
   if (verdict != -1) return {};
+  // The stop leaves -1, a code with no row: the slot says what happened; the
+  // report still carries the code.
+  if (r.shownCode == kStoppedCode) return kStoppedText;
   const ResultCodeRow& row = ResultCodeInfo(r.shownCode);
   char text[128];
   if (r.failedUnitCount >= 2) {

@@ -27,6 +27,10 @@ struct SlotView {
 // 1 or -1) into the counters and clears its event. Call under the display lock.
 std::vector<SlotView> RefreshSlots(PortTable& ports, int slotCount, ProfileSettings& counters);
 
+// A port the operator stopped: its result codes and the slot's text.
+constexpr int kStoppedCode = -1;
+inline constexpr const char* kStoppedText = "Stopped by operator";
+
 // The verdict text of an ended port ("Pass", "Fail (...)"); empty while none.
 std::string VerdictText(const PortContext& port);
 

@@ -21,6 +21,45 @@ TEST(SlotLayout, TenSlotsFillSevenRowsColumnByColumn) {
   EXPECT_EQ(SlotRows(475, 0), 0);
 }
 
+TEST(SlotLayout, FittedGridShowsEverySlotWithoutScrolling) {
+  // 50 slots of at least 200 x 60 in a 1270 x 560 view: 9 rows, 6 columns, widened to share the width.
+  SlotGrid g = FitSlotGrid(50, 1270, 560, 200, 60, 320);
+  EXPECT_EQ(g.rows, 9);
+  EXPECT_EQ(g.columns, 6);
+  EXPECT_EQ(g.width, 211);
+  EXPECT_EQ(g.height, 60);
+  EXPECT_TRUE(g.fits);
+  std::vector<SlotRect> rects;
+  for (int i = 0; i < 50; ++i) rects.push_back(DefaultSlotRect(i, g.rows, g.width, g.height));
+  EXPECT_TRUE(RectsFitView(rects, 1270, 560));
+  EXPECT_EQ(rects[49], (SlotRect{5 * 211, 4 * 60, 211, 60}));
+
+  // Few slots: one column as tall as needed, no wider than the cap.
+  g = FitSlotGrid(10, 1270, 560, 200, 60, 320);
+  EXPECT_EQ(g.rows, 5);  // 9 would fit a column; two columns of five balance it
+  EXPECT_EQ(g.columns, 2);
+  EXPECT_EQ(g.width, 320);
+  EXPECT_TRUE(g.fits);
+  g = FitSlotGrid(3, 1270, 560, 200, 60, 320);
+  EXPECT_EQ(g.rows, 3);
+  EXPECT_EQ(g.columns, 1);
+
+  // A view too small: the minimum size stays and the caller scrolls.
+  g = FitSlotGrid(50, 800, 300, 200, 60, 320);
+  EXPECT_FALSE(g.fits);
+  EXPECT_EQ(g.width, 200);
+  EXPECT_EQ(g.rows * g.columns >= 50, true);
+  g = FitSlotGrid(4, 800, 30, 200, 60, 320);  // not even one row high: still one row
+  EXPECT_EQ(g.rows, 1);
+  EXPECT_FALSE(g.fits);
+  EXPECT_EQ(FitSlotGrid(0, 800, 600, 200, 60, 320).columns, 0);
+
+  // A saved arrangement that reaches past the view no longer fits it.
+  EXPECT_TRUE(RectsFitView({{0, 0, 249, 65}, {249, 390, 249, 65}}, 498, 455));
+  EXPECT_FALSE(RectsFitView({{0, 0, 249, 65}, {1743, 0, 249, 65}}, 1280, 600));
+  EXPECT_FALSE(RectsFitView({{-5, 0, 249, 65}}, 1280, 600));
+}
+
 TEST(SlotLayout, BoundsTextRoundTripsAndRejectsDamage) {
   const SlotRect r{8, 0, 249, 65};
   EXPECT_EQ(FormatSlotBounds(r), "Left 8 Top 0 Width 249 Height 65");

@@ -43,3 +43,16 @@ TEST(CommandLine, MaskAndAutoQuit) {
   EXPECT_FALSE(ParseStationCommandLine({"99999999999"}).mask);
   EXPECT_EQ(*ParseStationCommandLine({" -3 "}).mask, -3);
 }
+
+// "qkstation autoquit": the word is taken as the mask and fails to convert;
+// an unattended run must not start on the profile's own items.
+TEST(CommandLine, AutoquitWithoutAValidMaskRefusesTheUnattendedStart) {
+  auto quitAsMask = ParseStationCommandLine({"autoquit"});
+  EXPECT_EQ(quitAsMask.error, "'autoquit' is not a valid integer value");
+  EXPECT_TRUE(UnattendedStartRefused(quitAsMask));
+  EXPECT_TRUE(UnattendedStartRefused(ParseStationCommandLine({"x7", "autoquit"})));
+  // A valid mask, an empty first argument, or no autoquit: nothing to refuse.
+  EXPECT_FALSE(UnattendedStartRefused(ParseStationCommandLine({"7", "autoquit"})));
+  EXPECT_FALSE(UnattendedStartRefused(ParseStationCommandLine({"", "autoquit"})));
+  EXPECT_FALSE(UnattendedStartRefused(ParseStationCommandLine({"x7"})));
+}

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "dialogs/gui/ErrorForm.h"
+#include "gui/ErrorForm.h"
 #include "run/FailureReport.h"
 #include "sim/SampleData.h"
 #include "support/TempDir.h"

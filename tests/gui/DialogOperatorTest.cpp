@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "dialogs/gui/GuiOperator.h"
+#include "gui/GuiOperator.h"
 
 namespace qk::gui {
 namespace {

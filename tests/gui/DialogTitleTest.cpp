@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "dialogs/gui/TitleForm.h"
+#include "gui/TitleForm.h"
 
 namespace qk::gui {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "dialogs/gui/WorkorderForm.h"
+#include "gui/WorkorderForm.h"
 #include "support/RecordingOperator.h"
 
 namespace qk::gui {

@@ -12,89 +12,33 @@
 #include <sstream>
 
 #include "app/Station.h"
-#include "app/gui/MainForm.h"
-#include "app/gui/SettingsPages.h"
-#include "app/gui/SlotPanel.h"
+#include "gui/MainForm.h"
+#include "gui/SettingsPages.h"
+#include "gui/SlotPanel.h"
 #include "config/IniFile.h"
-#include "dialogs/gui/DetailForm.h"
-#include "dialogs/gui/ErrorForm.h"
+#include "gui/DetailForm.h"
+#include "gui/ErrorForm.h"
 #include "platform/Jpeg.h"
 #include "sim/SampleData.h"
 #include "support/RecordingOperator.h"
 #include "support/TempDir.h"
+#include "tests/gui/MainFormFixture.h"
 
 namespace qk::gui {
 namespace {
 
-// One hub of `ports` ports; drives on the first ports, the second one faulty
-// when asked: its flash interface test answers kind 7 for the first chip.
-std::string benchText(int ports, int drives, bool faulty) {
-  std::string b = "[Hub1]\nParent=root\nKind=usb2\nPorts=" + std::to_string(ports) + "\n";
-  for (int d = 1; d <= drives; ++d) {
-    b += "[Drive" + std::to_string(d) + "]\nAt=Hub1:" + std::to_string(d) + "\nToken=R20X\nFlash=WBG\nChannel=4\nBank=2\n";
-    if (faulty && d == 2) b += "FaultInterface=7:0:0\n";
-  }
-  return b;
-}
-
-// The sample profile with items 0..2 (flash module, bus and flash interface) checked.
-const char* kItemsProfile = "";
-
-class MainFormTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    QApplication::setQuitOnLastWindowClosed(false);
-    ASSERT_TRUE(WriteSampleData(home.path()));
-    writeIniString(home.file("QKMassProd.ini"), "TestItems", "EnSataTest", "1");
-    writeIniString(home.file("QKMassProd.ini"), "TestItems", "EnFlashTest", "1");
-  }
-  void TearDown() override {
-    if (form) form->close();
-    form.reset();
-  }
-
-  void start(const std::string& bench, const std::string& profile, MainFormOptions options = {}) {
-    home.write("t.bench", bench);
-    if (!profile.empty()) home.write("QKMassProd.ini", profile);
-    station = std::make_unique<Station>(ProgramFolder(home.path()), op);
-    ASSERT_EQ(station->startUp("", home.file("t.bench"), &clock), Station::StartResult::Ok);
-    form = std::make_unique<TMainForm>(*station, options);
-    form->setDialogRunner([this](QDialog& d) { shown.push_back(&d); });
-    form->formShow(nullptr);
-    form->show();
-  }
-
-  template <typename T = QWidget>
-  T* child(const QString& name) {
-    return form->findChild<T*>(name);
-  }
-  bool runEnds() {
-    return QTest::qWaitFor([this] { return !form->running() && form->lastOutcome(); }, 60000);
-  }
-  std::string yield() { return child<QLineEdit>("YieldEdit")->text().toStdString(); }
-  // "Refresh" scans on a thread of its own; its verdict is drawn by a queued call.
-  bool refreshed() {
-    QTest::mouseClick(child<QPushButton>("RefreshBtn"), Qt::LeftButton);
-    return QTest::qWaitFor([this] { return !form->scanning(); }, 60000);
-  }
-
-  test::TempDir home;
-  test::RecordingOperator op;
-  VirtualClock clock;
-  std::unique_ptr<Station> station;
-  std::unique_ptr<TMainForm> form;
-  std::vector<QDialog*> shown;
-};
-
-TEST_F(MainFormTest, TenSlotsFillSevenRowsColumnByColumn) {
+TEST_F(MainFormTest, TenSlotsFillColumnsTopToBottomAndAllShow) {
   ASSERT_NO_FATAL_FAILURE(start(benchText(10, 0, false), kItemsProfile));
   ASSERT_EQ(form->slotCount(), 10);
-  EXPECT_EQ(form->slotRows(), 7);
+  const int rows = form->slotRows();
+  ASSERT_GT(rows, 1);
   auto place = [this](int i) { return child(QString("PortPanel%1").arg(i))->geometry(); };
-  EXPECT_EQ(place(0), QRect(0, 0, 249, 65));
-  EXPECT_EQ(place(6), QRect(0, 390, 249, 65));
-  EXPECT_EQ(place(7), QRect(249, 0, 249, 65));
-  EXPECT_EQ(place(9), QRect(249, 130, 249, 65));
+  const QSize slot = place(0).size();
+  EXPECT_GE(slot.width(), SlotPanel::minimumSlotSize().width());
+  EXPECT_EQ(place(0).topLeft(), QPoint(0, 0));
+  EXPECT_EQ(place(1).topLeft(), QPoint(0, slot.height()));
+  EXPECT_EQ(place(rows).topLeft(), QPoint(slot.width(), 0));  // the next column starts at the top
+  EXPECT_TRUE(everySlotShows());
   EXPECT_EQ(child("PortPanel10"), nullptr);
   // Every slot has its five parts; nothing is plugged in, so all are hidden.
   for (const char* part : {"PortLEdit9", "PortBitBtn9", "PortCGuage9", "PortCGuageP9"}) EXPECT_NE(child(part), nullptr) << part;
@@ -109,15 +53,31 @@ TEST_F(MainFormTest, TenSlotsFillSevenRowsColumnByColumn) {
   EXPECT_EQ(form->windowTitle().toStdString(), station->caption());
 }
 
+TEST_F(MainFormTest, FiftySlotsShowWholeOnAScreenOf1280By1024) {
+  ASSERT_NO_FATAL_FAILURE(start(benchText(50, 0, false), kItemsProfile));
+  ASSERT_EQ(form->slotCount(), 50);
+  form->resize(1280, 1024 - 32);  // less a title bar
+  EXPECT_TRUE(everySlotShows());
+  // Readable: no part of a slot in a font smaller than the system's, the gauge a text line high.
+  const QFont system = QApplication::font();
+  for (QWidget* part : form->slotPanel(49)->findChildren<QWidget*>()) {
+    EXPECT_GE(part->font().pointSizeF(), system.pointSizeF()) << part->objectName().toStdString();
+  }
+  EXPECT_GE(form->slotPanel(49)->gauge()->height(), QFontMetrics(system).height());
+  form->resize(1920, 1080 - 32);
+  EXPECT_TRUE(everySlotShows());
+}
+
 TEST_F(MainFormTest, StyleFileRestoresSavedSlotsAndIsRewrittenAtClose) {
   home.write("Style.cs",
-             "[Style]\nPortPanel0=Left 600 Top 10 Width 249 Height 65\nPortPanel1=NULL\n"
-             "PortPanel12=Left 9 Top 9 Width 9 Height 9\n[Main]\nLeft=0\nTop=0\nWidth=900\nHeight=700\n");
+             "[Style]\nPortPanel0=Left 300 Top 10 Width 249 Height 65\nPortPanel1=NULL\n"
+             "PortPanel12=Left 9 Top 9 Width 9 Height 9\n[Main]\nLeft=0\nTop=0\nWidth=800\nHeight=590\n");
   ASSERT_NO_FATAL_FAILURE(start(benchText(10, 0, false), kItemsProfile));
-  EXPECT_EQ(child("PortPanel0")->geometry(), QRect(600, 10, 249, 65));
-  EXPECT_EQ(child("PortPanel1")->geometry(), QRect(0, 65, 249, 65));  // "NULL": default grid
-  EXPECT_EQ(form->size(), QSize(900, 700));
-  EXPECT_EQ(child("StyleCanvas")->width(), 849);  // the scroll range covers the moved slot
+  EXPECT_EQ(child("PortPanel0")->geometry(), QRect(300, 10, 249, 65));
+  const QRect grid = child("PortPanel1")->geometry();  // "NULL": its place on the grid
+  EXPECT_EQ(grid.topLeft(), QPoint(0, grid.height()));
+  EXPECT_EQ(form->height(), 590);
+  EXPECT_GE(child("StyleCanvas")->width(), 549);  // the scroll range covers the moved slot
 
   form->close();
   IniFile style = IniFile::load(home.file("Style.cs"));
@@ -125,9 +85,20 @@ TEST_F(MainFormTest, StyleFileRestoresSavedSlotsAndIsRewrittenAtClose) {
   ASSERT_EQ(keys.size(), 10u);
   EXPECT_EQ(keys.front(), "PortPanel0");
   EXPECT_FALSE(style.hasKey("Style", "PortPanel12"));
-  EXPECT_EQ(style.getString("Style", "PortPanel0", ""), "Left 600 Top 10 Width 249 Height 65");
-  EXPECT_EQ(style.getString("Style", "PortPanel1", ""), "Left 0 Top 65 Width 249 Height 65");
-  EXPECT_EQ(style.getInt("Main", "Width", 0), 900);
+  EXPECT_EQ(style.getString("Style", "PortPanel0", ""), "Left 300 Top 10 Width 249 Height 65");
+  EXPECT_EQ(style.getString("Style", "PortPanel1", ""), FormatSlotBounds({0, grid.height(), grid.width(), grid.height()}));
+  EXPECT_EQ(style.getInt("Main", "Height", 0), 590);
+}
+
+TEST_F(MainFormTest, SavedLayoutBeyondTheScreenGivesWayToAGridThatShowsEverySlot) {
+  // The old pinned grid of seven rows, 1992 pixels wide.
+  std::string saved = "[Style]\n";
+  for (int i = 0; i < 50; ++i) saved += "PortPanel" + std::to_string(i) + "=" + FormatSlotBounds(DefaultSlotRect(i, 7, 249, 65)) + "\n";
+  home.write("Style.cs", saved + "[Main]\nLeft=0\nTop=0\nWidth=780\nHeight=560\n");
+  ASSERT_NO_FATAL_FAILURE(start(benchText(50, 0, false), kItemsProfile));
+  EXPECT_NE(form->slotPanel(49)->x(), 1743);
+  form->resize(1280, 1024 - 32);
+  EXPECT_TRUE(everySlotShows());
 }
 
 TEST_F(MainFormTest, StartRunsTheBenchAndDrawsVerdicts) {
@@ -142,7 +113,6 @@ TEST_F(MainFormTest, StartRunsTheBenchAndDrawsVerdicts) {
   QTest::mouseClick(child<QPushButton>("ExecuteBtn"), Qt::LeftButton);
   EXPECT_TRUE(form->running());
   EXPECT_FALSE(child("ExecuteBtn")->isEnabled());
-  EXPECT_TRUE(child("WaitPanel")->isVisible());
   ASSERT_TRUE(runEnds());
   ASSERT_TRUE(form->lastOutcome()->ran) << (op.messages.empty() ? "" : op.messages.back().text);
 

@@ -5,7 +5,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "dialogs/gui/FlashInfoForm.h"
+#include "gui/FlashInfoForm.h"
 #include "platform/Clock.h"
 #include "tests/gui/PagesTestSupport.h"
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "app/Station.h"
-#include "app/gui/SettingsPages.h"
+#include "gui/SettingsPages.h"
 #include "config/IniFile.h"
 #include "sim/SampleData.h"
 #include "support/RecordingOperator.h"

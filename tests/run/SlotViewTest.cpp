@@ -38,7 +38,9 @@ TEST(SlotView, VerdictTexts) {
   EXPECT_EQ(VerdictText(ended(-1, 0)), " Fail ()");    // a failed rebuild: row 0 has no names
   EXPECT_EQ(VerdictText(ended(-1, 26)), " Fail (T00)");
   EXPECT_EQ(VerdictText(ended(-1, 6)), "Download Fail (D00)");
-  EXPECT_EQ(VerdictText(ended(-1, -1)), std::string(" Fail (") + "???" + ")");  // a stopped run: no row to index
+  // A stopped port: no row to index, and no failure of the drive's to name.
+  EXPECT_EQ(VerdictText(ended(-1, -1)), "Stopped by operator");
+  EXPECT_EQ(VerdictText(ended(-1, 99)), " Fail (\?\?\?)");  // an unknown code is still a failure
   EXPECT_EQ(VerdictText(ended(1, 0)), "Pass");
   EXPECT_EQ(VerdictText(ended(0, 0)), "");
 }

@@ -1,0 +1,109 @@
+// qkstation: the station's window.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QTimer>
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/Station.h"
+#include "gui/MainForm.h"
+#include "gui/DetailForm.h"
+#include "gui/ErrorForm.h"
+#include "gui/GuiOperator.h"
+#include "gui/TitleForm.h"
+#include "gui/WorkorderForm.h"
+#include "platform/Locks.h"
+#include "platform/ProgramFolder.h"
+
+namespace {
+
+constexpr int kTourDelayMs = 500;  // the first scan drawn and the window settled
+
+struct EntryOptions {
+  std::string home, bench, screenshots, tour;
+  std::vector<std::string> rest;  // what the station's own command line rules see
+};
+
+// --home DIR, --bench FILE (and the hidden --screenshots DIR and --tour DIR) come out first,
+// so "qkstation --bench demo.bench 7 autoquit" has the mask 7.
+EntryOptions takeOptions(int argc, char** argv) {
+  EntryOptions o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    std::string* target = a == "--home" ? &o.home : a == "--bench" ? &o.bench : a == "--screenshots" ? &o.screenshots : a == "--tour" ? &o.tour : nullptr;
+    if (target && i + 1 < argc) {
+      *target = argv[++i];
+    } else {
+      o.rest.push_back(a);
+    }
+  }
+  return o;
+}
+
+// A relative bench name: the current folder when the file is there, else the program folder.
+std::string benchPath(const std::string& bench, const qk::ProgramFolder& folder) {
+  if (bench.empty() || qk::isAbsoluteName(bench)) return bench;
+  if (qk::fileExists(bench)) {
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd)) return std::string(cwd) + "/" + bench;
+  }
+  return folder.resolve(bench);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace qk;
+  const EntryOptions entry = takeOptions(argc, argv);
+  const ProgramFolder folder = entry.home.empty() ? ProgramFolder::ofExecutable() : ProgramFolder(entry.home);
+  // Not from a network drive, and one station per program folder: both end silently.
+  if (isRemotePath(ProgramFolder::ofExecutable().path()) || isRemotePath(folder.path())) return 1;
+  InstanceLock instance("QKMP", folder.path());
+  if (!instance.acquired()) return 1;
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("QK Station");
+  gui::GuiOperator op;
+  try {
+    Station station(folder, op);
+    switch (station.startUp(folder.resolve("QKMassProd.ini"), benchPath(entry.bench, folder))) {
+      case Station::StartResult::Ok:
+        break;
+      default:
+        return 1;  // the reason was shown
+    }
+    gui::MainFormOptions options;
+    options.commandLine = ParseStationCommandLine(entry.rest);
+    options.screenshotFolder = entry.screenshots;
+
+    // The windows in their order: main, title, error, detail, work order.
+    gui::TMainForm form(station, options);
+    if (UnattendedStartRefused(options.commandLine)) return 1;  // after the conversion message
+    op.setParent(&form);
+    gui::TTitleForm title(station.profile().settings.ShowTitle, &form);
+    gui::TErrorForm error(&form);
+    gui::TDetailForm detail(station, &form);
+    gui::TWorkorderForm workorder(op, &form);
+    form.setDialogs(&error, &detail);
+
+    bool titleOk = false;
+    if (station.profile().settings.ShowTitle != 0) titleOk = title.exec() == QDialog::Accepted;
+    form.formShow(titleOk ? &title : nullptr);
+    form.show();
+    if (!entry.tour.empty()) {
+      // Hidden: pictures of every settings page for the documentation, then the program ends.
+      QTimer::singleShot(kTourDelayMs, &form, [&form, &entry] {
+        form.settingsTour(entry.tour);
+        form.close();
+      });
+    }
+    return app.exec();
+  } catch (const std::exception& e) {
+    op.showMessage(e.what(), "Error", MessageIcon::Error);
+    return 0;
+  }
+}
