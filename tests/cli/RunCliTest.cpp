@@ -1,0 +1,150 @@
+// run and table on the bench through the command line: what START applies
+// and refuses before a drive is touched, and values set for one run.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "config/IniFile.h"
+#include "sim/SampleData.h"
+#include "support/RunCli.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using qk::test::TempDir;
+
+qk::test::CliResult cli(const TempDir& home, const std::string& args) { return qk::test::runCliIn(home.path(), args); }
+
+constexpr std::uint32_t kOneIdemaGb = 1953504 + 21168;
+
+// Booted drives (already downloaded) on one hub; `drive` is added to each section.
+void setUp(TempDir& home, int drives, const std::string& token = "k404", const std::string& drive = "",
+           const std::vector<std::tuple<std::string, std::string, std::string>>& edits = {}) {
+  ASSERT_TRUE(qk::WriteSampleData(home.path()));
+  std::string bench = "[Bench]\nTimeScale=0\n[Hub1]\nParent=root\nKind=usb2\nPorts=4\n";
+  for (int i = 1; i <= drives; ++i) {
+    bench += "[Drive" + std::to_string(i) + "]\nAt=Hub1:" + std::to_string(i) + "\nToken=" + token +
+             "\nFlash=WBG\nChannel=4\nBank=2\nState=ready\nSectors=" + std::to_string(kOneIdemaGb) + "\nPersist=d" +
+             std::to_string(i) + ".flash\n" + drive;
+  }
+  home.write("b.bench", bench);
+  qk::IniFile ini = qk::IniFile::load(home.file("QKMassProd.ini"));
+  ini.setString("Setting", "TimeOut", "60");
+  for (const auto& [s, k, v] : edits) ini.setString(s, k, v);
+  ASSERT_TRUE(ini.save(home.file("QKMassProd.ini")));
+}
+
+nlohmann::json runJson(const TempDir& home, const std::string& args, int& exitCode) {
+  auto r = cli(home, "--bench b.bench run --json " + args);
+  exitCode = r.exitCode;
+  auto j = nlohmann::json::parse(r.out, nullptr, false);
+  EXPECT_FALSE(j.is_discarded()) << r.out << r.err;
+  return j;
+}
+
+}  // namespace
+
+TEST(RunCli, PercentageAndCapacityStepsTestWhatThePagesWouldHold) {
+  TempDir home;
+  setUp(home, 1, "k404", "FaultWriteError=100-200\n");
+  int code = 0;
+  // The percentage spin box holds at least 1: the write reaches the bad sectors.
+  auto j = runJson(home, "--mask 0 --items 20", code);
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(j["ports"][0]["verdict"], "Fail");
+  EXPECT_EQ(j["ports"][0]["resultCode"], 20);
+
+  // IDEMA capacity 1 GB at the least, and the LBA capacity chosen for the run.
+  j = runJson(home, "--mask 0 --items 16,18 --set DeviceSetting.LBACapacity=" + std::to_string(kOneIdemaGb), code);
+  EXPECT_EQ(code, 0) << j.dump();
+  EXPECT_EQ(j["ports"][0]["verdict"], "Pass");
+  j = runJson(home, "--mask 0 --items 16 --set TestItems.IDEMACapacity=2", code);
+  EXPECT_EQ(j["ports"][0]["resultCode"], 16);
+}
+
+TEST(RunCli, SetKeysHoldForOneRunOnly) {
+  TempDir home;
+  setUp(home, 1);
+  const std::string before = home.read("QKMassProd.ini");
+  int code = 0;
+  auto j = runJson(home, "--mask 0 --items 12 --set DeviceSetting.ModelNum=Wrong_Model", code);
+  EXPECT_EQ(j["ports"][0]["resultCode"], 12);
+  const qk::IniFile after = qk::IniFile::load(home.file("QKMassProd.ini"));
+  EXPECT_EQ(after.getString("DeviceSetting", "ModelNum", ""), "Talvery QKR2XX SSD");
+  j = runJson(home, "--mask 0 --items 12", code);
+  EXPECT_EQ(j["ports"][0]["verdict"], "Pass");
+
+  auto r = cli(home, "--bench b.bench run --set NoSection.Key=1");
+  EXPECT_EQ(r.exitCode, 2);
+  r = cli(home, "--bench b.bench run --set DeviceSetting=1");
+  EXPECT_EQ(r.exitCode, 2);
+}
+
+TEST(RunCli, HeadlessStartRepacksTheLedFields) {
+  TempDir home;
+  setUp(home, 1, "k404", "", {{"TestItems", "LEDLightMode", "106"}});
+  int code = 0;
+  runJson(home, "--mask 0 --items 12", code);
+  EXPECT_EQ(qk::IniFile::load(home.file("QKMassProd.ini")).getInt("TestItems", "LEDLightMode", 0), 42);
+}
+
+TEST(RunCli, StartRefusesACorruptFirmwareImageOrAnUnusableFlashType) {
+  {
+    TempDir home;
+    setUp(home, 1);
+    std::string image = home.read("SYS_S.bin");
+    image[100] = static_cast<char>(image[100] ^ 0x5A);
+    home.write("SYS_S.bin", image);
+    auto r = cli(home, "--bench b.bench run --mask 0 --items 12");
+    EXPECT_EQ(r.exitCode, 2) << r.out;
+    EXPECT_NE(r.err.find(home.file("SYS_S.bin") + " is a corrupt file, please check it."), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out.find("Pass"), std::string::npos);
+  }
+  {
+    TempDir home;
+    setUp(home, 1, "k404", "", {{"FlashSetting", "FlashUniName", "BAD"}});
+    std::string list = home.read("Flash.ini");
+    const std::string last = "Name02=No\n";
+    list.replace(list.find(last), last.size(),
+                 "Name02=BAD, K9BAD08U0A, 0x0283, 2, 2, 0x5A, 0xD7, 0x94, 0x7A, 0x44, 0x000000, 0, 0, 0, 1\n"
+                 "Name03=No\n");
+    home.write("Flash.ini", list);
+    auto r = cli(home, "--bench b.bench run --items 5,6");
+    EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+    EXPECT_NE(r.err.find("The flash type BAD of Flash.ini gives a page size of 0"), std::string::npos) << r.err;
+  }
+}
+
+TEST(RunCli, UpdateModeKeepsTheDrivesModelThroughTheDownload) {
+  TempDir home;
+  setUp(home, 1, "k404", "",
+        {{"Setting", "EnUpdateFirmwareMode", "1"}, {"DeviceSetting", "ModelNum", "Profile Model"}});
+  int code = 0;
+  auto j = runJson(home, "--mask 0 --items 6,12", code);
+  EXPECT_EQ(code, 0) << j.dump();
+  EXPECT_EQ(j["ports"][0]["verdict"], "Pass");
+  auto detail = nlohmann::json::parse(cli(home, "--bench b.bench detail 1 --json").out);
+  EXPECT_EQ(detail["model"], "Talvery QKR2XX SSD");
+}
+
+TEST(TableCliStart, TableTransfersGoThroughTheChecksOfStart) {
+  {
+    TempDir home;
+    setUp(home, 1, "k404", "", {{"FlashSetting", "Bank", "3"}});
+    auto r = cli(home, "--bench b.bench table get-def def.txt");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("Please check total bank's number, only support 1, 2, 4 and 8 bank"), std::string::npos)
+        << r.err;
+    EXPECT_FALSE(std::filesystem::exists(home.file("def.txt")));
+  }
+  {
+    TempDir home;
+    setUp(home, 2, "k404", "", {{"Setting", "ConnectDevNum", "3"}});
+    home.write("def.txt", "C#00\r\n");
+    auto r = cli(home, "--bench b.bench table put-def def.txt");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("Please Make sure the Connection devices Number!!"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+}
