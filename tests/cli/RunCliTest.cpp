@@ -154,3 +154,25 @@ TEST(TableCliStart, TableTransfersGoThroughTheChecksOfStart) {
     EXPECT_EQ(r.out, "");
   }
 }
+
+TEST(RunCli, WithDumpsTheDownloadIsVerifiedOnce) {
+  TempDir home;
+  ASSERT_TRUE(qk::WriteSampleData(home.path()));
+  home.write("b.bench", "[Bench]\nTimeScale=0\nTrace=trace.txt\n[Hub1]\nParent=root\nKind=usb2\nPorts=2\n[Drive1]\n"
+                        "At=Hub1:1\nToken=R20X\nFlash=WBG\nChannel=4\nBank=2\nState=formatted\n");
+  qk::IniFile ini = qk::IniFile::load(home.file("QKMassProd.ini"));
+  ini.setInt("TestItems", "DownloadType", 2);
+  ini.setInt("RDSetting", "DumpDebugFile", 1);
+  ASSERT_TRUE(ini.save(home.file("QKMassProd.ini")));
+  int code = 0;
+  runJson(home, "--mask 0 --items 6", code);
+  ASSERT_EQ(code, 0);
+  // The read-back: every firmware page read once after the last page was written.
+  const std::string trace = home.read("trace.txt");
+  const std::size_t lastWrite = trace.rfind("FF 04 8A");
+  ASSERT_NE(lastWrite, std::string::npos);
+  int reads = 0;
+  for (std::size_t at = trace.find("FF 04 89", lastWrite); at != std::string::npos; at = trace.find("FF 04 89", at + 1))
+    ++reads;
+  EXPECT_EQ(reads, static_cast<int>(home.read("SYS_U.bin").size() / 4096));
+}
