@@ -1,5 +1,7 @@
 #include "app/Station.h"
 
+#include <algorithm>
+
 #include "diskops/ImageCapture.h"
 #include "platform/DebugOutput.h"
 #include "platform/bench/BenchDeviceTree.h"
@@ -72,7 +74,15 @@ bool Station::captureImage(Operator* op) {
                      [this](const std::string& path) { return openSectorDevice(path); },
                      folder_.defaultImagePath(),
                      [this](const std::string& name) { return folder_.resolve(name); }};
-  return GenImageBnClick(setup, scanner_->ports(), scanner_->slotCount());
+  // The first configured slot's drive; its record keeps the volume.
+  PortContext* port = nullptr;
+  for (int i = 0; i < std::min(scanner_->slotCount(), SlotLimit) && !port; ++i) {
+    if (scanner_->ports()[static_cast<std::size_t>(i)].configured) port = &scanner_->ports()[static_cast<std::size_t>(i)];
+  }
+  std::string volume;
+  const bool ok = GenImageBnClick(setup, port ? port->devicePath.str() : std::string(), volume);
+  if (port) port->volume.assign(volume);
+  return ok;
 }
 
 Station::StartResult Station::loadSettings(const std::string& profilePath) {
@@ -93,6 +103,14 @@ Station::StartResult Station::loadSettings(const std::string& profilePath) {
   CheckProgramImages(folder_, op_, files_);
   checkFirmwareFiles();
   return StartResult::Ok;
+}
+
+LoadResult Station::reloadProfile(const std::string& path) {
+  profile_.iniFilePath = path;
+  const LoadResult r = LoadProfile(path, profile_, folder_, op_);
+  // The settings hold the new values even when the log folder failed.
+  if (r != LoadResult::Failed) ApplyLoadTimeMirrors(profile_.mirrors, gp_);
+  return r;
 }
 
 Station::StartResult Station::startUp(const std::string& profilePath, const std::string& benchFile, Clock* clock) {

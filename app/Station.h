@@ -55,6 +55,9 @@ class Station {
   StartResult startUp(const std::string& profilePath, const std::string& benchFile, Clock* clock = nullptr);
   // The part of the start-up that needs no devices: data files and profile.
   StartResult loadSettings(const std::string& profilePath);
+  // "Load INI": another profile into the settings, its load-time values into
+  // the parameter block as at start-up. Messages are the caller's to show.
+  LoadResult reloadProfile(const std::string& path);
 
   // The firmware texts the parameter block depends on, from the last file check.
   FirmwareTexts firmwareTexts() const { return {files_.familyText, files_.sataVersion}; }

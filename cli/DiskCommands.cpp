@@ -98,7 +98,10 @@ void runFormat(CliState& state, int slot) {
   if (!pickPort(state, slot, p)) return;
   DiskJob job = jobFor(p);
   PortContext& port = p.station->scanner().ports()[slot - 1];
-  const bool ok = RunDiskFormat(job, p.station->profile().settings.DiskLabel, &port);
+  std::string volume;
+  const bool ok = RunDiskFormat(job, p.station->profile().settings.DiskLabel, &volume);
+  port.volume.assign(volume);
+  port.formatted = ok ? 1 : 0;
   report(state, slot, ok, "Disk Format Fail", nullptr, {{"volume", port.volume.str()}});
 }
 

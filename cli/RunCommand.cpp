@@ -11,6 +11,7 @@
 
 #include "cli/Cli.h"
 #include "cli/StationStart.h"
+#include "config/IniFile.h"
 #include "run/ResultCodes.h"
 #include "run/RunEngine.h"
 
@@ -132,14 +133,127 @@ std::string timeText(const LocalTime& t) {
 struct RunArgs {
   std::optional<int> mask;
   std::string items;
+  std::vector<std::string> sets;  // Section.Key=Value
   bool claimNew = false;
   bool close = false;
   bool autoquit = false;
 };
 
+struct KeyOverride {
+  std::string section, key, value;
+};
+
+std::optional<KeyOverride> parseOverride(const std::string& text) {
+  const auto eq = text.find('=');
+  const auto dot = text.find('.');
+  if (eq == std::string::npos || dot == std::string::npos || dot == 0 || dot + 1 >= eq) return std::nullopt;
+  KeyOverride o{text.substr(0, dot), text.substr(dot + 1, eq - dot - 1), text.substr(eq + 1)};
+  for (const char* section : {"Setting", "TestItems", "DeviceSetting", "FlashSetting", "FwSetting", "RDSetting"}) {
+    if (toLower(o.section) == toLower(section)) return o;
+  }
+  return std::nullopt;
+}
+
+// Settings that live only while the program runs (the file never holds them):
+// set on the loaded profile directly.
+bool setRuntimeKey(ProfileSettings& s, const KeyOverride& o) {
+  const std::string key = toLower(o.key);
+  const std::pair<const char*, std::int32_t*> numbers[] = {
+      {"idemacapacity", &s.IDEMACapacity}, {"rwtestpercentage", &s.RWTestPercentage}, {"lbacapacity", &s.LBACapacity}};
+  for (const auto& [name, field] : numbers) {
+    if (key == name) {
+      *field = static_cast<std::int32_t>(parseIntAuto(o.value));
+      return true;
+    }
+  }
+  const std::pair<const char*, std::string*> texts[] = {{"vendorid", &s.VendorID},     {"productid", &s.ProductID},
+                                                         {"vendorname", &s.VendorName}, {"productname", &s.ProductName},
+                                                         {"manufstr", &s.ManufStr},     {"prodstr", &s.ProdStr}};
+  for (const auto& [name, field] : texts) {
+    if (key == name) {
+      *field = o.value;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Profile keys changed for one run. Keys of the file: the station loads a
+// copy of the profile that carries them, and afterwards the profile gets back
+// what it held for them (except the serial number: the run hands serials out
+// from it, so the advanced one stays). Keys the file never holds are set on
+// the loaded settings.
+class RunOverrides {
+ public:
+  explicit RunOverrides(CliState& state) : state_(state) {}
+  ~RunOverrides() {
+    if (!copy_.empty()) std::remove(copy_.c_str());
+  }
+
+  // False (message on stderr) when a text is not Section.Key=Value or the copy cannot be written.
+  bool prepare(const std::vector<std::string>& texts) {
+    for (const auto& t : texts) {
+      auto o = parseOverride(t);
+      if (!o) {
+        std::cerr << "run: --set takes Section.Key=Value with a profile section, not '" << t << "'" << std::endl;
+        return false;
+      }
+      ProfileSettings probe;
+      (setRuntimeKey(probe, *o) ? runtime_ : overrides_).push_back(*o);
+    }
+    if (overrides_.empty()) return true;
+    profile_ = state_.profilePath();
+    before_ = IniFile::load(profile_);
+    IniFile copy = before_;
+    for (const auto& o : overrides_) copy.setString(o.section, o.key, o.value);
+    copy_ = profile_ + ".run" + std::to_string(::getpid());
+    if (!copy.save(copy_)) {
+      std::cerr << "run: cannot write " << copy_ << std::endl;
+      copy_.clear();
+      return false;
+    }
+    state_.profile = copy_;
+    return true;
+  }
+
+  // The station saves into the real profile, never into the copy.
+  void started(Station& station) {
+    for (const auto& o : runtime_) setRuntimeKey(station.profile().settings, o);
+    if (copy_.empty()) return;
+    station.profile().iniFilePath = profile_;
+    std::remove(copy_.c_str());
+    copy_.clear();
+  }
+
+  void restore() {
+    if (overrides_.empty() || profile_.empty()) return;
+    IniFile now = IniFile::load(profile_);
+    bool changed = false;
+    for (const auto& o : overrides_) {
+      if (toLower(o.section) == "devicesetting" && toLower(o.key) == "serialnum") continue;
+      if (before_.hasKey(o.section, o.key)) {
+        now.setString(o.section, o.key, before_.getString(o.section, o.key, ""));
+      } else {
+        now.eraseKey(o.section, o.key);
+      }
+      changed = true;
+    }
+    if (changed && !now.save(profile_)) std::cerr << "run: the profile's keys could not be put back" << std::endl;
+  }
+
+ private:
+  CliState& state_;
+  std::vector<KeyOverride> overrides_, runtime_;
+  std::string profile_, copy_;
+  IniFile before_;
+};
+
 int runCommand(CliState& state, const RunArgs& args) {
+  RunOverrides overrides(state);
+  if (!overrides.prepare(args.sets)) return 2;
   auto station = startStation(state);
   if (!station) return state.exitCode;
+  overrides.started(*station);
   RunOptions options;
   options.mask = args.mask;
   options.mode = args.claimNew ? RunMode::ClaimNew : RunMode::Production;
@@ -161,6 +275,7 @@ int runCommand(CliState& state, const RunArgs& args) {
   RunEngine engine(*station, observer);
   RunOutcome out = engine.start(options);
   observer.finish();
+  overrides.restore();
   if (out.mixedPaths) {
     std::cerr << "run: drives on the controller's USB interface and behind bridges are attached together; "
                  "this run used the "
@@ -216,6 +331,8 @@ const CommandRegistration reg([](CLI::App& app, CliState& state) {
   auto args = std::make_shared<RunArgs>();
   run->add_option("--mask", args->mask, "Check test-list items 0..7 by the bits of N (as the command line does)");
   run->add_option("--items", args->items, "Also enable test items by number, e.g. 12,16,20");
+  run->add_option("--set", args->sets,
+                  "Profile key for this run only, e.g. --set DeviceSetting.RWTestPercentage=5 (repeatable)");
   run->add_flag("--claim-new", args->claimNew, "Rebuild bad-block marks from the defect table");
   run->add_flag("--close", args->close, "With --claim-new: a failed rebuild does not fail the drive");
   run->add_flag("--autoquit", args->autoquit, "End after the run (always so on the command line)");

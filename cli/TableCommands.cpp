@@ -12,6 +12,7 @@
 #include "protocol/FirmwareDownload.h"
 #include "protocol/ProductionSteps.h"
 #include "run/PortWorker.h"
+#include "run/RunEngine.h"
 #include "run/TableTransfer.h"
 
 namespace qk::cli {
@@ -26,13 +27,21 @@ const std::map<std::string, TableTransferKind> kKinds = {{"get-def", TableTransf
 void runTable(CliState& state, const std::string& kindName, const std::string& file) {
   auto station = startStation(state);
   if (!station) return;
-  station->flashInfoChange();
-  TableTransferOutcome out = RunTableTransfer(*station, kKinds.at(kindName), file);
-  if (!out.ran) {
-    state.op.showMessage("Please Make sure the Connection devices Number!!", "", MessageIcon::Warning);
+  // Through START, as the window's RD page does: its checks refuse with their messages.
+  RunObserver quiet;
+  RunEngine engine(*station, quiet);
+  RunOptions options;
+  options.mode = RunMode::TableTransfer;
+  options.transfer = kKinds.at(kindName);
+  options.transferFile = file;
+  const RunOutcome run = engine.start(options);
+  if (!run.transfer || !run.transfer->ran) {
+    if (!run.refusal && !run.startDisabled)
+      state.op.showMessage("Please Make sure the Connection devices Number!!", "", MessageIcon::Warning);
     state.exitCode = 2;
     return;
   }
+  const TableTransferOutcome& out = *run.transfer;
   if (state.json) {
     std::cout << nlohmann::json{{"port", out.slot + 1}, {"ok", out.ok}, {"message", out.message}}.dump(2)
               << std::endl;

@@ -91,6 +91,14 @@ FlashGeometry DeriveGeometry(std::uint16_t id, std::uint8_t twoPlane, std::uint8
   return g;
 }
 
+std::optional<std::string> UnusableFlashGeometry(const FlashGeometry& g) {
+  if (g.PageSectors == 0) return "a page size of 0";
+  if (g.BlockPage == 0) return "0 pages per block";
+  if (g.TotalBlock == 0) return "0 blocks per chip enable";
+  if (g.Die == 0 || g.HalfDieBlocks == 0) return "0 blocks per die";
+  return std::nullopt;
+}
+
 std::vector<std::string> GetGlobalParameter(ProfileSettings& s, const FlashCatalogue& catalogue,
                                             const FirmwareTexts& firmware, GlobalParameter& gp) {
   // 1-2: the flash type, entry 0 when the name is unknown.
@@ -178,6 +186,8 @@ std::vector<std::string> GetGlobalParameter(ProfileSettings& s, const FlashCatal
   gp.UsbManufacturer = s.ManufStr;
   gp.UsbProduct = s.ProdStr;
   gp.LedLightMode = lo(s.LEDLightMode);
+  // The Check ID boxes as they stand now, not only as the profile was loaded.
+  gp.CheckFlashMask = lo(s.CheckFlashMask & 0x1F);
 
   // 10: the serial number takes exactly SNMinLength characters.
   auto want = static_cast<std::size_t>(std::clamp<std::int32_t>(s.SNMinLength, 0, kSerialNumSize - 1));

@@ -4,6 +4,7 @@
 // firmware page or a RAM program image.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -101,6 +102,10 @@ std::vector<std::string> GetGlobalParameter(ProfileSettings& settings, const Fla
 // Geometry from the flash ID word, the two-plane flag, chip enables and banks.
 FlashGeometry DeriveGeometry(std::uint16_t flashIdWord, std::uint8_t twoPlane, std::uint8_t ceCount,
                              std::uint8_t bank);
+
+// What makes a decoded geometry unusable ("a page size of 0", ...), or nothing
+// when every value can describe real flash.
+std::optional<std::string> UnusableFlashGeometry(const FlashGeometry& geometry);
 
 enum class ParameterVariant { Firmware, RamProgram };
 constexpr std::size_t kFlashParameterOffset = 0x500;

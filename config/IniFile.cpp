@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <string_view>
 
 namespace qk {
 
@@ -49,8 +50,12 @@ std::string toLower(std::string s) {
   return s;
 }
 
-IniFile IniFile::parse(const std::string& text) {
+IniFile IniFile::parse(const std::string& input) {
   IniFile ini;
+  // A UTF-8 byte-order mark is no part of the first line; kept for the save.
+  constexpr std::string_view kBom = "\xEF\xBB\xBF";
+  ini.bom_ = input.compare(0, kBom.size(), kBom) == 0;
+  const std::string text = ini.bom_ ? input.substr(kBom.size()) : input;
   auto firstNl = text.find('\n');
   if (firstNl != std::string::npos && firstNl > 0 && text[firstNl - 1] == '\r') ini.eol_ = "\r\n";
   size_t pos = 0;
@@ -192,6 +197,15 @@ void IniFile::setInt(const std::string& section, const std::string& key, std::in
   setString(section, key, std::to_string(value));
 }
 
+void IniFile::eraseKey(const std::string& section, const std::string& key) {
+  const Section* s = findSection(section);
+  if (!s) return;
+  auto it = s->keys.find(toLower(key));
+  if (it == s->keys.end()) return;
+  lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(it->second.line));
+  dirty_ = true;
+}
+
 void IniFile::eraseSection(const std::string& section) {
   const Section* s = findSection(section);
   if (!s) return;
@@ -205,7 +219,7 @@ void IniFile::eraseSection(const std::string& section) {
 }
 
 std::string IniFile::text() const {
-  std::string out;
+  std::string out = bom_ ? "\xEF\xBB\xBF" : "";
   for (const auto& l : lines_) {
     out += l;
     out += eol_;

@@ -32,6 +32,8 @@ class IniFile {
   void setString(const std::string& section, const std::string& key, const std::string& value);
   void setInt(const std::string& section, const std::string& key, std::int64_t value);
   void eraseSection(const std::string& section);
+  // Removes the key's line (its first occurrence); nothing when it is missing.
+  void eraseKey(const std::string& section, const std::string& key);
 
   std::string text() const;
   // Atomic replace of `path` (temporary file in the same folder, then rename).
@@ -55,6 +57,7 @@ class IniFile {
 
   std::vector<std::string> lines_;
   std::string eol_ = "\n";
+  bool bom_ = false;  // the file began with a UTF-8 byte-order mark
   bool fromFile_ = false;
   mutable bool dirty_ = true;
   mutable std::unordered_map<std::string, Section> sections_;

@@ -13,6 +13,10 @@ inline const std::vector<std::string> kLedChoices = {"Turn off", "Turn on", "Bli
 int LedFieldIndex(std::int32_t mode, int field);  // field 0 idle, 1 read, 2 write
 std::int32_t PackLedLightMode(int idle, int read, int write);
 
+// The ranges of the IDEMA capacity and R/W percentage spin boxes.
+constexpr std::int32_t kIdemaCapacityMin = 1, kIdemaCapacityMax = 512;
+constexpr std::int32_t kRwPercentageMin = 1, kRwPercentageMax = 100;
+
 inline const std::vector<std::string> kConnectChoices = {"Don't Care", "1", "2", "3", "4", "5", "6"};
 inline const std::vector<std::string> kFormatChoices = {"FAT32"};
 inline const std::vector<std::string> kCapacityChoices = {"Don't Care", "2 G",   "4 G",   "8 G",   "16 G",  "32 G",

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "config/PageLists.h"
+
 namespace qk {
 
 TestItemList TestItemList::FromProfile(const ProfileSettings& s) {
@@ -62,6 +64,12 @@ void ApplyPagesRoundTrip(ProfileSettings& s, Operator* op) {
   s.TestItemEnabled[10] = s.TestItemEnabled[10] ? 1 : 0;
   s.CheckFlashMask &= 0x1F;
   s.DownloadType &= 0x3;
+  // The LED boxes show one choice per field; what they show is packed back.
+  s.LEDLightMode = PackLedLightMode(LedFieldIndex(s.LEDLightMode, 0), LedFieldIndex(s.LEDLightMode, 1),
+                                    LedFieldIndex(s.LEDLightMode, 2));
+  // The spin boxes hold a value inside their range.
+  s.IDEMACapacity = std::clamp<std::int32_t>(s.IDEMACapacity, kIdemaCapacityMin, kIdemaCapacityMax);
+  s.RWTestPercentage = std::clamp<std::int32_t>(s.RWTestPercentage, kRwPercentageMin, kRwPercentageMax);
   s.SataLBA48 = s.SataLBA48 ? 1 : 0;
   s.DiskFormat = 0;
   s.SNAutoInc = s.SNAutoInc ? 1 : 0;

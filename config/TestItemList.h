@@ -37,7 +37,8 @@ class TestItemList {
 };
 
 // The settings as they come back from the pages: the rebuild, then the copy
-// back (list values outside their lists take the first entry, texts are cut to
+// back (list values outside their lists take the first entry, spin-box values
+// are held to their ranges, the LED boxes repack their fields, texts are cut to
 // their edits' lengths, the bad-block mode radio keeps one choice). Messages
 // the pages show on the way go to `op` when given.
 void ApplyPagesRoundTrip(ProfileSettings& settings, Operator* op = nullptr);

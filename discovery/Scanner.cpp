@@ -58,20 +58,25 @@ void Scanner::clearPort(int slot) {
   barcodes_[slot].clear();
 }
 
-bool Scanner::driveChanged(const PortContext& held, const PortContext& seen) const {
-  if (held.usbVendorId != seen.usbVendorId || held.usbProductId != seen.usbProductId ||
-      !(held.usbSerial == seen.usbSerial) ||
-      toLower(held.locationKey.str()) != toLower(seen.locationKey.str())) {
-    return true;
+namespace {
+
+std::string withoutTrailingBlanks(const std::string& s) { return s.substr(0, s.find_last_not_of(' ') + 1); }
+
+}  // namespace
+
+bool Scanner::driveChanged(const PortContext& held, const PortContext& seen) {
+  // Only what identifies the drive itself counts: a re-enumeration renames its
+  // disk node, and a drive on the controller's own USB path takes new IDs and
+  // strings after a download.
+  const std::string before = withoutTrailingBlanks(held.usbSerial.str());
+  const std::string now = withoutTrailingBlanks(seen.usbSerial.str());
+  if (before.empty() && now.empty()) {
+    return held.usbVendorId != seen.usbVendorId || held.usbProductId != seen.usbProductId;
   }
-  if (held.devicePath.empty()) return false;
-  // The disk the binding is about to give this port.
-  const std::string key = toLower(seen.locationKey.str());
-  for (const DeviceRecord& d : deviceList_) {
-    if (d.parentId != key) continue;
-    return d.devicePath != held.devicePath.str() || d.diskInstance != held.diskInstance.str();
-  }
-  return false;
+  if (before == now) return false;
+  // The serial this run gave the drive, which it now reports as its own.
+  const std::string given = withoutTrailingBlanks(held.serialNumber.str());
+  return given.empty() || given != now;
 }
 
 void Scanner::mergeScanTable(bool firstScan) {
@@ -87,7 +92,8 @@ void Scanner::mergeScanTable(bool firstScan) {
       clearPort(i);
       continue;
     }
-    // Another drive on the port must not inherit the old one's serial, results and verdict.
+    // Another drive on the port must not inherit the old one's serial, results
+    // and verdict. A port seen empty was cleared by the scan that saw it.
     if (held.configured && driveChanged(held, seen)) {
       debugPrintf("slot %d: a different drive is on the port, its record starts afresh", i);
       clearPort(i);

@@ -74,7 +74,9 @@ class Scanner {
  private:
   int usedSlots() const;
   void mergeScanTable(bool firstScan);
-  bool driveChanged(const PortContext& held, const PortContext& seen) const;
+  // Another drive than the one the record holds is on the port: judged by the
+  // USB serial it reports (or, with none, its IDs), never by its disk node.
+  static bool driveChanged(const PortContext& held, const PortContext& seen);
   void clearPort(int slot);
   void askBarcode(int slot);
 

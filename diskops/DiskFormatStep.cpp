@@ -8,8 +8,7 @@
 
 namespace qk {
 
-bool RunDiskFormat(DiskJob& job, const std::string& label, PortContext* port, MbrVariant variant) {
-  if (port) port->formatted = 0;
+bool RunDiskFormat(DiskJob& job, const std::string& label, std::string* volumeOut, MbrVariant variant) {
   std::vector<std::uint8_t> work(65536);
   job.device.leaveLoaderMode(work.data());
   if (!PartitionDisk(job, variant)) return false;
@@ -17,10 +16,8 @@ bool RunDiskFormat(DiskJob& job, const std::string& label, PortContext* port, Mb
     if (!job.clock.sleepFor(kVolumeLookupWaitMs, job.stop)) return false;
     auto volume = FindDriveLetter(job);
     if (!volume) continue;
-    if (port) port->volume.assign(volume->node);
-    const bool ok = FormatFat32(job, label);
-    if (port) port->formatted = ok ? 1 : 0;
-    return ok;
+    if (volumeOut) *volumeOut = volume->node;
+    return FormatFat32(job, label);
   }
   debugPrintf("%s: no volume after %d tries", job.device.path().c_str(), kVolumeLookupTries);
   return false;

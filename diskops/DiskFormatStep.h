@@ -5,15 +5,15 @@
 
 #include "diskops/DiskJob.h"
 #include "diskops/Mbr.h"
-#include "run/PortContext.h"
 
 namespace qk {
 
 constexpr int kVolumeLookupTries = 101;
 constexpr std::int64_t kVolumeLookupWaitMs = 1000;
 
-// The port record (optional) receives the volume and the formatted flag.
-bool RunDiskFormat(DiskJob& job, const std::string& label, PortContext* port = nullptr,
+// `volume` (optional) receives the system's volume once it was found; true
+// when the drive was partitioned and formatted.
+bool RunDiskFormat(DiskJob& job, const std::string& label, std::string* volume = nullptr,
                    MbrVariant variant = MbrVariant::Modern);
 
 }  // namespace qk

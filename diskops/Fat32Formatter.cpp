@@ -51,13 +51,17 @@ void summary(const Fat32Layout& l) {
   debugPrintf("%llu Free Clusters", static_cast<unsigned long long>(l.freeClusters()));
 }
 
-void sanityChecks(const Fat32Layout& l) {
+// Diagnostic lines for every doubt; false when the layout is no valid volume.
+bool sanityChecks(const Fat32Layout& l) {
   if (l.bytesPerSector != 512) debugPrintf("Warning - sector size is %u, not 512", l.bytesPerSector);
   if (l.totalSectors < 65536) debugPrintf("Warning - the volume has fewer than 65536 sectors");
   if (l.totalSectors >= 0xFFFFFFFFull) debugPrintf("Warning - the volume has too many sectors for FAT32");
   if (l.clusterCount >= 0x0FFFFFFF) debugPrintf("Warning - too many clusters for FAT32");
-  const std::uint64_t needed = ((l.clusterCount + 2) * 4 + l.bytesPerSector - 1) / l.bytesPerSector;
+  const std::uint64_t needed = (FatEntriesNeeded(l) * 4 + l.bytesPerSector - 1) / l.bytesPerSector;
   if (needed > l.fatSectors) debugPrintf("Warning - the FAT needs %llu sectors", static_cast<unsigned long long>(needed));
+  if (Fat32LayoutConsistent(l)) return true;
+  debugPrintf("The volume's layout is inconsistent: not formatted");
+  return false;
 }
 
 bool writeLabelEntry(DiskJob& job, const Fat32Layout& l) {
@@ -162,8 +166,8 @@ bool FormatFat32(DiskJob& job, const std::string& label, Fat32Layout* out) {
   if (l.sectorsPerCluster == 0) return internalError(job, "get_spc");
   if (l.clusterCount == 0) return internalError(job, "get_fat_size_sectors");
   summary(l);
-  sanityChecks(l);
   if (out) *out = l;
+  if (!sanityChecks(l)) return false;
 
   const std::uint64_t clear = l.rootDirSector() + l.sectorsPerCluster;
   debugPrintf("Clearing out %llu sectors for Reserved sectors, fats and root cluster...",

@@ -8,7 +8,32 @@
 namespace qk {
 
 namespace {
+
+// Characters a FAT label may not hold; checkers reject such a volume.
+bool forbiddenInLabel(unsigned char c) {
+  return c < 0x20 || c >= 0x7F || std::strchr("\"*+,./:;<=>?[\\]|", c) != nullptr;
+}
+
 }  // namespace
+
+std::string SanitizeVolumeLabel(const std::string& label) {
+  // A label may not start with a blank either; those are dropped.
+  const std::size_t first = label.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  std::string out = label.substr(first, 11);
+  for (char& c : out) {
+    if (forbiddenInLabel(static_cast<unsigned char>(c))) c = '_';
+  }
+  return out;
+}
+
+std::uint64_t FatEntriesNeeded(const Fat32Layout& l) { return l.clusterCount + 2; }
+
+bool Fat32LayoutConsistent(const Fat32Layout& l) {
+  if (l.bytesPerSector == 0 || l.sectorsPerCluster == 0 || l.clusterCount == 0) return false;
+  if (l.totalSectors >= 0xFFFFFFFFull || l.clusterCount >= 0x0FFFFFF5) return false;
+  return std::uint64_t{l.fatSectors} * l.bytesPerSector / 4 >= FatEntriesNeeded(l);
+}
 
 std::uint32_t SectorsPerCluster(std::uint64_t diskBytes, std::uint32_t bps) {
   if (bps == 0) return 0;
@@ -46,14 +71,20 @@ Fat32Layout ComputeFat32Layout(std::uint64_t diskBytes, std::uint64_t totalSecto
   l.diskBytes = diskBytes;
   l.totalSectors = totalSectors;
   l.volumeId = volumeId;
-  l.label = label.substr(0, 11);
-  if (l.label.find_first_not_of(' ') == std::string::npos) l.label.clear();  // blanks name nothing
+  l.label = SanitizeVolumeLabel(label);  // blanks alone name nothing: empty
   l.sectorsPerCluster = SectorsPerCluster(diskBytes, bps);
   if (l.sectorsPerCluster == 0) return l;
   l.fatSectors = FatSizeSectors(totalSectors, l.sectorsPerCluster, bps);
-  const std::uint64_t meta = kFatReservedSectors + std::uint64_t{kFatCount} * l.fatSectors;
-  l.dataSectors = totalSectors > meta ? totalSectors - meta : 0;
-  l.clusterCount = l.dataSectors / l.sectorsPerCluster;
+  // The estimate can fall one sector short; grow the FAT until it holds an
+  // entry for every cluster plus the two reserved ones. Each step only frees
+  // clusters, so this ends after a sector or two.
+  for (;;) {
+    const std::uint64_t meta = kFatReservedSectors + std::uint64_t{kFatCount} * l.fatSectors;
+    l.dataSectors = totalSectors > meta ? totalSectors - meta : 0;
+    l.clusterCount = l.dataSectors / l.sectorsPerCluster;
+    if (std::uint64_t{l.fatSectors} * bps / 4 >= FatEntriesNeeded(l) || l.dataSectors == 0) break;
+    ++l.fatSectors;
+  }
   return l;
 }
 

@@ -35,11 +35,20 @@ std::uint32_t SectorsPerCluster(std::uint64_t diskBytes, std::uint32_t bytesPerS
 // 4 × (total − reserved) / (cluster bytes + 8) + 1: room for every cluster's entry.
 std::uint32_t FatSizeSectors(std::uint64_t totalSectors, std::uint32_t sectorsPerCluster,
                              std::uint32_t bytesPerSector);
+// The label without leading blanks, cut to 11 characters, each character
+// FAT forbids in a label (controls, non-ASCII, "*+,./:;<=>?[\]|) made '_'.
+std::string SanitizeVolumeLabel(const std::string& label);
+// FAT entries the volume needs: one per cluster and the two reserved ones.
+std::uint64_t FatEntriesNeeded(const Fat32Layout& l);
+// False when the volume could not be a valid FAT32 volume: no clusters, too
+// many sectors or clusters, or a FAT too small for its clusters.
+bool Fat32LayoutConsistent(const Fat32Layout& l);
 // High half (hour × 256 + minute) + year, low half (month × 256 + day) + (second × 256 + ms / 10).
 std::uint32_t VolumeIdFromTime(const LocalTime& t);
 
 // Sizes for a volume of totalSectors on a disk of diskBytes; sectorsPerCluster
-// stays 0 when the sector size is 0.
+// stays 0 when the sector size is 0. The FAT starts from FatSizeSectors and
+// grows until it holds every cluster's entry.
 Fat32Layout ComputeFat32Layout(std::uint64_t diskBytes, std::uint64_t totalSectors, std::uint32_t bytesPerSector,
                                std::uint32_t sectorsPerTrack, std::uint32_t heads, std::uint32_t volumeId,
                                const std::string& label);

@@ -20,7 +20,7 @@ std::uint32_t CaptureSizeMiB(const std::uint8_t* boot, std::uint32_t usedMiB) {
   return static_cast<std::uint32_t>((2 * f + 95) / 2048 + usedMiB);
 }
 
-bool GenImageBnClick(const CaptureSetup& setup, PortTable& ports, int slotCount) {
+bool GenImageBnClick(const CaptureSetup& setup, const std::string& devicePath, std::string& volumeOut) {
   auto answer = setup.op.askText("Image Path", "Please Input Path of Dump Image", setup.defaultFile, false);
   if (!answer) {
     setup.op.showMessage(kDumpImageFail);
@@ -28,16 +28,8 @@ bool GenImageBnClick(const CaptureSetup& setup, PortTable& ports, int slotCount)
   }
   const std::string file = setup.resolve ? setup.resolve(*answer) : *answer;
 
-  int slot = -1;
-  for (int i = 0; i < slotCount && i < SlotLimit; ++i) {
-    if (ports[i].configured) {
-      slot = i;
-      break;
-    }
-  }
-  if (slot < 0) return false;
-  PortContext& port = ports[slot];
-  auto device = setup.openDevice(port.devicePath.str());
+  if (devicePath.empty()) return false;
+  auto device = setup.openDevice(devicePath);
   DiskJob job{*device, setup.volumes, setup.clock, &setup.op};
 
   std::vector<std::uint8_t> boot(kImageChunkBytes);
@@ -49,9 +41,9 @@ bool GenImageBnClick(const CaptureSetup& setup, PortTable& ports, int slotCount)
   }
 
   std::uint32_t usedMiB = 1;
-  port.volume.clear();
+  volumeOut.clear();
   if (auto volume = FindDriveLetter(job)) {
-    port.volume.assign(volume->node);
+    volumeOut = volume->node;
     std::uint64_t total = 0, free = 0;
     if (setup.volumes.space(*volume, total, free)) usedMiB = static_cast<std::uint32_t>((total - free) / 1048576) + 1;
   }

@@ -9,7 +9,6 @@
 #include "platform/Clock.h"
 #include "platform/Operator.h"
 #include "platform/Volumes.h"
-#include "run/PortContext.h"
 
 namespace qk {
 
@@ -28,8 +27,9 @@ struct CaptureSetup {
 // used space in MiB: the sectors up to the end of the second FAT, plus the used space.
 std::uint32_t CaptureSizeMiB(const std::uint8_t* bootSector, std::uint32_t usedMiB);
 
-// Returns true when an image was written. The port record of the captured
-// slot receives its volume.
-bool GenImageBnClick(const CaptureSetup& setup, PortTable& ports, int slotCount);
+// Captures from the drive at `devicePath` (the first configured slot's; empty
+// when there is none). Returns true when an image was written; `volume`
+// receives the drive's volume (empty when it has none).
+bool GenImageBnClick(const CaptureSetup& setup, const std::string& devicePath, std::string& volume);
 
 }  // namespace qk

@@ -215,14 +215,14 @@ SettingsPages::SettingsPages(Station& station, QWidget* parent) : QWidget(parent
       auto* p = addPage("OP_CheckIDEMACapacity");
       auto* f = new QFormLayout(p);
       d.idemaCapacity = named<QSpinBox>("IDEMA_Capacity");
-      d.idemaCapacity->setRange(1, 512);
+      d.idemaCapacity->setRange(kIdemaCapacityMin, kIdemaCapacityMax);
       f->addRow("IDEMA Capacity (GB)", d.idemaCapacity);
     }
     {
       auto* p = addPage("OP_RWTestPercentage");
       auto* f = new QFormLayout(p);
       d.rwPercentage = named<QSpinBox>("RWTestPercentageValue");
-      d.rwPercentage->setRange(1, 100);
+      d.rwPercentage->setRange(kRwPercentageMin, kRwPercentageMax);
       f->addRow("Percentage", d.rwPercentage);
     }
     {
@@ -720,14 +720,15 @@ void SettingsPages::iniLoadBtnClick() {
     st.op().showMessage(kFlashFileChosenMessage);
     return;
   }
-  profile.iniFilePath = *file;
+  const LoadResult r = st.reloadProfile(*file);
   showIniFile();  // even a failed load leaves START and exit writing there
-  const LoadResult r = LoadProfile(*file, profile, st.folder(), st.op());
+  // The pages follow the loaded settings before a failed log folder is
+  // reported, so no later Save or START writes the old pages into the new file.
+  if (r != LoadResult::Failed) profileToPages();
   if (r == LoadResult::LogFolderFailed) {
     st.op().showMessage(kCannotCreateLogDirectory, "Error", MessageIcon::Error);
     return;
   }
-  if (r == LoadResult::Ok) profileToPages();
   refreshFlashSelection();
   applyLock();
   funCheckListBoxClickCheck();

@@ -255,7 +255,7 @@ bool GetLaterTable(ControllerOps& ops, std::uint8_t* buffer, const std::string& 
   for (unsigned bank = 0; bank < gp.Bank; ++bank) {
     for (unsigned die = 0; die < dies; ++die) {
       const std::uint16_t s = (bank == 0 && die == 0) ? a : static_cast<std::uint16_t>(die * gp.AltBlockCount + b);
-      out << "B#0" << bank << "D#" << die << "S#" << hex4(s) << "\r\n";
+      out << "B#0" << bank << "D#" << die << "S#" << hex4(s);  // the first C# item follows on the same line
       const std::uint16_t block = FromSystemBlock(gp, s);
       const std::uint8_t ce = chipEnableOf(gp, bank);
 

@@ -81,7 +81,6 @@ void BuildLoaderHeaderPage(std::span<std::uint8_t> page, const GlobalParameter& 
   std::fill_n(page.begin() + 0x260, 20, 0);
   std::copy_n(gp.PartNumber.begin(), std::min<std::size_t>(gp.PartNumber.size(), 20), page.begin() + 0x260);
   put16(page, 0x280, 12);
-  page[0x282] = page[0x283] = 0;
   std::copy(std::begin(kConstantTable), std::end(kConstantTable), page.begin() + 0x284);
 }
 

@@ -111,6 +111,10 @@ bool readFactoryEntry(TableReader& r, FactoryEntry& e) {
   return true;
 }
 
+// Every channel of the drive named in the file: a file cut short would leave
+// the channels it misses without their factory bad blocks.
+bool allChannels(unsigned seen, const TableShape& s) { return seen == (1u << s.channels) - 1; }
+
 bool shapeFits(std::span<const std::uint8_t> pages, const TableShape& s) {
   return s.pageBytes >= 32 && s.channels >= 1 && s.channels <= 8 &&
          static_cast<std::size_t>(s.channels) * s.pageBytes <= pages.size();
@@ -121,6 +125,7 @@ bool shapeFits(std::span<const std::uint8_t> pages, const TableShape& s) {
 bool importPairedLists(TableReader& r, std::span<std::uint8_t> pages, const TableShape& s) {
   std::array<std::vector<FactoryEntry>, 64> lists;
   int channel = -1, bank = 0;
+  unsigned seen = 0;
   for (int tag; (tag = r.nextTag()) != 0;) {
     int d = 0;
     FactoryEntry e{};
@@ -128,6 +133,8 @@ bool importPairedLists(TableReader& r, std::span<std::uint8_t> pages, const Tabl
       case 'C':
         if (!r.number(d) || d >= s.channels) return false;
         channel = d;
+        seen |= 1u << d;
+        if (int other = d ^ 1; other < s.channels) seen |= 1u << other;  // the pair shares the list
         bank = 0;
         break;
       case 'B':
@@ -144,7 +151,7 @@ bool importPairedLists(TableReader& r, std::span<std::uint8_t> pages, const Tabl
         return false;
     }
   }
-  if (channel < 0) return false;
+  if (channel < 0 || !allChannels(seen, s)) return false;
   for (int c = 0; c < s.channels; ++c) {
     std::uint8_t* page = pages.data() + static_cast<std::size_t>(c) * s.pageBytes;
     std::size_t pos = kSignatureSize;
@@ -242,6 +249,7 @@ bool ImportTableText(const std::string& text, std::span<std::uint8_t> pages, con
   const std::size_t page = s.pageBytes;
   std::size_t pos = 0;
   int channel = -1;
+  unsigned seen = 0;
   // Room for one more entry and the end marker inside the current channel's page.
   auto room = [&] { return channel >= 0 && pos + 2 * kEntrySize <= (static_cast<std::size_t>(channel) + 1) * page; };
   for (; tag != 0; tag = r.nextTag()) {
@@ -262,6 +270,7 @@ bool ImportTableText(const std::string& text, std::span<std::uint8_t> pages, con
         WriteTableSignature(pages.data() + pos, kFactoryTag);
         pos += kSignatureSize;
         channel = d;
+        seen |= 1u << d;
         break;
       }
       case 'B':
@@ -279,7 +288,7 @@ bool ImportTableText(const std::string& text, std::span<std::uint8_t> pages, con
         return false;  // unknown tag, or a later-table item in a factory file
     }
   }
-  if (channel < 0) return false;
+  if (channel < 0 || !allChannels(seen, s)) return false;
   pages[pos] = 0xFE;
   pages[pos + 1] = 0xD1;
   pages[pos + 2] = 0;

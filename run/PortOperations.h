@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+#include "config/GlobalParameter.h"
+
 namespace qk {
 
 using WorkBuffer = std::span<std::uint8_t>;  // the worker's 64 KiB reply buffer
@@ -38,8 +40,10 @@ class PortOperations {
   virtual bool eraseSearch(WorkBuffer buffer) = 0;
   virtual bool findSystemBlocks(WorkBuffer buffer) = 0;
   virtual bool preformat(WorkBuffer buffer, bool eraseSearch, bool laterBad, bool repairUsed) = 0;
-  virtual bool downloadFirmware(WorkBuffer buffer, const std::string& serial, const std::string& ebPath,
-                                int familyCode) = 0;
+  // `parameters` is the port's own block as the worker left it (update mode
+  // puts the drive's model number into it); the download writes that one.
+  virtual bool downloadFirmware(WorkBuffer buffer, const GlobalParameter& parameters, const std::string& serial,
+                                const std::string& ebPath, int familyCode) = 0;
   virtual bool checkTables(WorkBuffer buffer) = 0;
   virtual bool leaveLoaderMode(WorkBuffer buffer) = 0;
   // The 640-byte row table and the five column totals, zero-filled by the caller.

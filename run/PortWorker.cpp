@@ -123,6 +123,7 @@ void PortWorker::run() {
   // Flash Module Test: a failure ends the worker at once, without a gauge step.
   if (t[1]) {
     rec_.stepStatus[1] = 2;
+    publish();  // a port cut off now shows this step as the one that was running
     announce(ResultCodeInfo(1).stepName);
     if (!ops_.flashModuleTest(buf)) {
       fail(1, 1, true);
@@ -167,7 +168,9 @@ void PortWorker::run() {
   if (stopped()) return;
   if (t[6]) {
     ebPath_ = chooseEbPath();
-    runStep(6, [&] { return ops_.downloadFirmware(buf, rec_.serialNumber.str(), ebPath_, s_.firmwareFamily); });
+    runStep(6, [&] {
+      return ops_.downloadFirmware(buf, s_.parameters, rec_.serialNumber.str(), ebPath_, s_.firmwareFamily);
+    });
     // An EB name reserved but left empty (no export, or no download) is given back.
     struct stat st {};
     if (ebReserved_ && stat(ebPath_.c_str(), &st) == 0 && st.st_size == 0) unlink(ebPath_.c_str());
@@ -241,6 +244,7 @@ void PortWorker::tableCheck(int step, const char* announceAs) {
     gaugeStep();
     return;
   }
+  publish();
   announce(announceAs);
   WorkBuffer buf(buffer_);
   bool ok = ops_.checkTables(buf);
@@ -273,6 +277,7 @@ void PortWorker::diskFormat() {
     gaugeStep();
     return;
   }
+  publish();
   announce("Disk Format");
   std::string volume;
   const bool ok = ops_.diskFormat(s_.profile.DiskLabel, volume);
@@ -297,6 +302,7 @@ void PortWorker::copyImage() {
     publish();
     return;
   }
+  publish();
   announce("Copy Image");
   WorkBuffer buf(buffer_);
   ops_.leaveLoaderMode(buf);
@@ -321,8 +327,7 @@ void PortWorker::identityRead() {
       id_.model = ataText(buf, 54, 40);
       id_.firmware = ataText(buf, 46, 8);
       id_.serial = ataText(buf, 20, 20);
-      // The drive pads with blanks; the port keeps the serial itself.
-      rec_.serialNumber.assign(id_.serial.substr(0, id_.serial.find_last_not_of(' ') + 1));
+      rec_.serialNumber.assign(id_.serial);  // as read, blanks and all
     }
     // Vendor and product live in the USB identity record; a drive without a USB image has none.
     if (t[14] || t[15]) {

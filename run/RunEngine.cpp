@@ -118,6 +118,15 @@ std::optional<std::string> RunEngine::validate(const RunOptions& options, bool& 
   }
   const bool sata = (s.DownloadType & 1) != 0, usb = (s.DownloadType & 2) != 0;
   if (sata && !fileExists(fw.sata.path)) return "<WARNING> Can't find file : " + fw.sata.path;
+  // A damaged image would be written to the drives as it is.
+  for (const FirmwareImageCheck* image : {&fw.sata, &fw.usb}) {
+    if (image->selected && image->corrupt && !s.SpecialMode)
+      return "The " + image->path + " is a corrupt file, please check it.";
+  }
+  if (auto bad = UnusableFlashGeometry(station_.globalParameter().geometry)) {
+    return "The flash type " + s.FlashUniName + " of " + s.ExtFlashFile + " gives " + *bad +
+           ", please check the flash file.";
+  }
   if (sata && usb && s.SNMinLength < 12) {
     return "When mptool download SATA and USB codes to flash simultaneously, the length of SN is'nt less than 12";
   }
@@ -247,6 +256,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
       case TableTransferKind::GetLater: file = &s.LaterTableIn; break;
       case TableTransferKind::PutLater: file = &s.LaterTableOut; break;
     }
+    if (options.transferFile) file = &*options.transferFile;
     out.transfer = RunTableTransfer(station_, options.transfer, station_.folder().resolve(*file), {});
     return;
   }

@@ -25,6 +25,7 @@ enum class RunMode { Production, TableTransfer, ClaimNew };
 struct RunOptions {
   RunMode mode = RunMode::Production;
   TableTransferKind transfer = TableTransferKind::GetDefect;  // table-transfer mode: which one
+  std::optional<std::string> transferFile;  // table-transfer mode: this file instead of the page's edit
   bool rebuildClose = false;        // "Close AP after Rebuild"
   bool repairUsed = false;          // the pre-format repair box
   std::optional<int> mask;          // the command-line mask on the test-item list

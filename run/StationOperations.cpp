@@ -69,9 +69,11 @@ bool StationOperations::preformat(WorkBuffer b, bool eraseSearch, bool laterBad,
   return steps_.Preformat(b.data(), PreformatOptions{eraseSearch, laterBad, repairUsed});
 }
 
-bool StationOperations::downloadFirmware(WorkBuffer b, const std::string& serial, const std::string& ebPath,
-                                         int familyCode) {
-  return DownloadFirmware(ops_, b.data(), serial, ebPath, familyCode) && VerifyDownload(ops_, b.data());
+bool StationOperations::downloadFirmware(WorkBuffer b, const GlobalParameter& parameters, const std::string& serial,
+                                         const std::string& ebPath, int familyCode) {
+  ops_.context().params = parameters;
+  // The download verifies (and dumps) by itself when asked to.
+  return DownloadFirmware(ops_, b.data(), serial, ebPath, familyCode);
 }
 
 bool StationOperations::checkTables(WorkBuffer b) { return CheckTables(ops_, b.data()); }
@@ -100,10 +102,7 @@ bool StationOperations::readSmartData(WorkBuffer b) {
 }
 
 bool StationOperations::diskFormat(const std::string& label, std::string& volume) {
-  PortContext record;
-  const bool ok = RunDiskFormat(job_, label, &record);
-  volume = record.volume.str();
-  return ok;
+  return RunDiskFormat(job_, label, &volume);
 }
 
 bool StationOperations::copyImage(const std::string& imagePath) {

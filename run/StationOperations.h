@@ -49,8 +49,8 @@ class StationOperations : public PortOperations, private ProgressObserver {
   bool eraseSearch(WorkBuffer buffer) override;
   bool findSystemBlocks(WorkBuffer buffer) override;
   bool preformat(WorkBuffer buffer, bool eraseSearch, bool laterBad, bool repairUsed) override;
-  bool downloadFirmware(WorkBuffer buffer, const std::string& serial, const std::string& ebPath,
-                        int familyCode) override;
+  bool downloadFirmware(WorkBuffer buffer, const GlobalParameter& parameters, const std::string& serial,
+                        const std::string& ebPath, int familyCode) override;
   bool checkTables(WorkBuffer buffer) override;
   bool leaveLoaderMode(WorkBuffer buffer) override;
   bool countBadBlocks(WorkBuffer buffer, std::span<std::uint8_t> rows, std::array<std::uint32_t, 5>& totals) override;

@@ -51,6 +51,12 @@ std::unique_ptr<Bench> Bench::fromConfig(BenchConfig config, const BenchOptions&
     }
     FlashType type;
     FindFlashType(options.flashList.empty() ? SampleFlashList() : options.flashList, cfg.flash, type);
+    // Chips whose ID word decodes to an empty page, block or chip enable cannot be simulated.
+    if (type.pageSectors() == 0 || type.pagesPerBlock() == 0 || type.blocksPerCe() == 0) {
+      error = bench->config_.file + ": [" + cfg.name + "] Flash: " + type.name + " (ID word " +
+              std::to_string(type.idWord) + ") decodes to a shape no drive can hold";
+      return nullptr;
+    }
     auto drive = std::make_unique<SimDrive>(cfg, std::move(data), type);
     if (!drive->loadError().empty()) {
       error = bench->config_.file + ": [" + cfg.name + "] Persist: " + drive->loadError();
@@ -126,6 +132,20 @@ bool Bench::isPresent(const std::string& name) const {
   return d != devicePresent_.end() && d->second;
 }
 
+bool Bench::portTaken(const std::string& name) const {
+  const DriveSpec* mine = nullptr;
+  for (const auto& d : config_.drives) {
+    if (d.name == name) mine = &d;
+  }
+  if (!mine) return false;
+  for (const auto& d : config_.drives) {
+    if (d.name == name || d.hub != mine->hub || d.port != mine->port) continue;
+    auto other = drives_.find(toLower(d.name));
+    if (other != drives_.end() && other->second->present()) return true;
+  }
+  return false;
+}
+
 bool Bench::setPresent(const std::string& name, bool present) {
   BenchEvent event;
   event.plug = present;
@@ -133,6 +153,7 @@ bool Bench::setPresent(const std::string& name, bool present) {
   {
     std::lock_guard lock(mutex_);
     auto it = drives_.find(toLower(name));
+    if (it != drives_.end() && present && !it->second->present() && portTaken(it->second->name())) return false;
     if (it != drives_.end()) {
       event.name = it->second->name();
       event.kind = AttachmentKind::Drive;

@@ -96,6 +96,8 @@ class Bench {
  private:
   Bench();
   bool setPresent(const std::string& name, bool present);
+  // Another present drive sits on the hub port of drive `name` (the lock is held).
+  bool portTaken(const std::string& name) const;
   void notify(BenchEvent event);
 
   BenchConfig config_;

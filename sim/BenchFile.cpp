@@ -324,12 +324,15 @@ bool ParseBenchText(const std::string& text, const std::string& baseDirIn, const
   std::map<int, const HubSpec*> hubs;
   for (const auto& h : cfg.hubs) hubs[h.number] = &h;
   std::map<std::pair<int, int>, std::string> occupied;
-  auto place = [&](const std::string& who, const char* key, int hub, int port) {
+  // A drive that starts unplugged may share its port: it stands for a drive
+  // swapped in later (only one of them can be plugged at a time).
+  auto place = [&](const std::string& who, const char* key, int hub, int port, bool exclusive = true) {
     auto it = hubs.find(hub);
     if (it == hubs.end()) return r.fail(who, key, "no section [Hub" + std::to_string(hub) + "]");
     if (port > it->second->ports)
       return r.fail(who, key, "Hub" + std::to_string(hub) + " has only " + std::to_string(it->second->ports) +
                                   " ports");
+    if (!exclusive) return true;
     auto [slot, fresh] = occupied.emplace(std::make_pair(hub, port), who);
     if (!fresh) return r.fail(who, key, "port already taken by " + slot->second);
     return true;
@@ -346,7 +349,7 @@ bool ParseBenchText(const std::string& text, const std::string& baseDirIn, const
     }
   }
   for (const auto& d : cfg.drives) {
-    if (!place(d.name, "At", d.hub, d.port)) return error = r.error(), false;
+    if (!place(d.name, "At", d.hub, d.port, d.plugged)) return error = r.error(), false;
   }
   for (const auto& d : cfg.devices) {
     if (!place(d.name, "At", d.hub, d.port)) return error = r.error(), false;

@@ -71,9 +71,10 @@ TEST(TableCli, TablesGoToFilesAndBack) {
     r = cli(home, "--bench b.bench table get-later later.txt");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     std::string later = home.read("later.txt");
-    const std::string empty = "B#00D#0S#0002\r\nC#00T#0000,\r\nC#01T#0000,";
+    // The first channel's item follows its block line directly.
+    const std::string empty = "B#00D#0S#0002C#00T#0000,\r\nC#01T#0000,";
     ASSERT_NE(later.find(empty), std::string::npos) << later;
-    later.replace(later.find(empty), empty.size(), "B#00D#0S#0002\r\nC#00T#0000,\r\nC#01T#0002,U#0123,1U#0456,2");
+    later.replace(later.find(empty), empty.size(), "B#00D#0S#0002C#00T#0000,\r\nC#01T#0002,U#0123,1U#0456,2");
     home.write("later.txt", later);
     r = cli(home, "--bench b.bench table put-later later.txt");
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -122,4 +123,22 @@ TEST(TableCli, FailuresAreReportedAndLeaveNoPartialFile) {
   none.write("b.bench", "[Bench]\nTimeScale=0\n[Hub1]\nParent=root\nKind=usb2\nPorts=2\n");
   EXPECT_EQ(cli(none, "--bench b.bench table get-def x.txt").exitCode, 2);
   EXPECT_EQ(cli(none, "--bench b.bench detail 1").exitCode, 2);
+}
+
+TEST(TableCli, ADefectTableCutShortIsRefusedAndTheDriveKeepsItsTable) {
+  TempDir home;
+  setUp(home, "k404", 1, "FactoryBad=3:0:0x321\n");
+  ASSERT_EQ(cli(home, "--bench b.bench download 1").exitCode, 0);
+  ASSERT_EQ(cli(home, "--bench b.bench table get-def def.txt").exitCode, 0);
+  const std::string def = home.read("def.txt");
+  // Cut at the line boundary before the last channel.
+  const std::size_t last = def.rfind("\r\nC#03");
+  ASSERT_NE(last, std::string::npos) << def;
+  home.write("cut.txt", def.substr(0, last + 2));
+  auto r = cli(home, "--bench b.bench table put-def cut.txt");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "Port1: Put Def. Table Fail\n");
+  ASSERT_EQ(cli(home, "--bench b.bench table get-def again.txt").exitCode, 0);
+  EXPECT_EQ(home.read("again.txt"), def);
+  EXPECT_NE(def.find("C#03\r\nB#00U#0321"), std::string::npos) << def;
 }

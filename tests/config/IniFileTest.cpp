@@ -54,6 +54,14 @@ TEST(IniFile, FirstOccurrenceWinsForDuplicatesAndQuotesAreStripped) {
   EXPECT_EQ(ini.keys("A"), (std::vector<std::string>{"k", "q"}));
 }
 
+TEST(IniFile, AByteOrderMarkHidesNoSectionAndSurvivesASave) {
+  IniFile ini = IniFile::parse("\xEF\xBB\xBF[Setting]\r\nTimeOut=3\r\n[TestItems]\r\nEnDownload=1\r\n");
+  EXPECT_TRUE(ini.hasSection("Setting"));
+  EXPECT_EQ(ini.getInt("Setting", "TimeOut", 10), 3);
+  ini.setInt("Setting", "TimeOut", 5);
+  EXPECT_EQ(ini.text(), "\xEF\xBB\xBF[Setting]\r\nTimeOut=5\r\n[TestItems]\r\nEnDownload=1\r\n");
+}
+
 TEST(IniFile, EraseSectionRemovesItsLinesOnly) {
   IniFile ini = IniFile::parse("[Style]\nPortPanel0=Left 1\n\n[Main]\nLeft=5\n");
   ini.eraseSection("style");

@@ -81,3 +81,26 @@ TEST(PagesRoundTrip, ListValuesLengthsAndTheRadioGroup) {
   EXPECT_EQ(op.messages[0].text, "FAT32 only support Volume label 11 characters!");
   EXPECT_EQ(op.messages[0].caption, "Message");
 }
+
+TEST(PagesRoundTrip, SpinBoxRangesAndTheLedFields) {
+  ProfileSettings s;
+  s.LEDLightMode = 106;  // fields 2, 2, 2 and a stray bit above them
+  s.RWTestPercentage = 0;
+  s.IDEMACapacity = 0;
+  ApplyPagesRoundTrip(s);
+  EXPECT_EQ(s.LEDLightMode, 42);
+  EXPECT_EQ(s.RWTestPercentage, 1);
+  EXPECT_EQ(s.IDEMACapacity, 1);
+  s.LEDLightMode = 0x3F;  // 3 is no choice: each box shows its first entry
+  s.RWTestPercentage = 250;
+  s.IDEMACapacity = 1000;
+  ApplyPagesRoundTrip(s);
+  EXPECT_EQ(s.LEDLightMode, 0);
+  EXPECT_EQ(s.RWTestPercentage, 100);
+  EXPECT_EQ(s.IDEMACapacity, 512);
+  s.RWTestPercentage = 37;
+  s.IDEMACapacity = 120;
+  ApplyPagesRoundTrip(s);
+  EXPECT_EQ(s.RWTestPercentage, 37);
+  EXPECT_EQ(s.IDEMACapacity, 120);
+}

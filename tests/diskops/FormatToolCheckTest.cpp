@@ -88,6 +88,9 @@ struct Case {
   const char* name;
   std::uint64_t mib;
   std::uint32_t clusterSectors;
+  std::uint64_t sectors = 0;  // instead of mib, for exact lengths
+  const char* label = "QK STATION1";
+  const char* shown = "QK STATION1";
 };
 
 class FormatToolCheck : public ::testing::TestWithParam<Case> {};
@@ -101,7 +104,7 @@ TEST_P(FormatToolCheck, PartitionAndVolumePassTheSystemTools) {
   const Case c = GetParam();
   test::TempDir dir;
   const std::string image = dir.file("drive.img"), part = dir.file("part.img");
-  const std::uint64_t sectors = c.mib * 2048;
+  const std::uint64_t sectors = c.sectors ? c.sectors : c.mib * 2048;
   VirtualClock clock;
   auto bench = test::benchFromText("[Hub1]\nParent=root\nKind=usb3\nPorts=1\n[Drive1]\nAt=Hub1:1\nToken=k402\n"
                                    "Flash=WBG\nSectors=" + std::to_string(sectors) + "\nStore=" + image + "\n",
@@ -116,7 +119,7 @@ TEST_P(FormatToolCheck, PartitionAndVolumePassTheSystemTools) {
   ASSERT_TRUE(PartitionDisk(job));
   ASSERT_TRUE(FindDriveLetter(job));
   Fat32Layout layout;
-  ASSERT_TRUE(FormatFat32(job, "QK STATION1", &layout));
+  ASSERT_TRUE(FormatFat32(job, c.label, &layout));
   EXPECT_EQ(layout.sectorsPerCluster, c.clusterSectors);
 
   // One partition at 63, type b, whole cylinders.
@@ -146,12 +149,16 @@ TEST_P(FormatToolCheck, PartitionAndVolumePassTheSystemTools) {
   EXPECT_EQ(number(info.out, "free clusters=([0-9]+)"), layout.clusterCount - 1) << info.out;
   const ToolRun dirList = run("mdir -i " + at + " ::");
   ASSERT_EQ(dirList.status, 0) << dirList.out;
-  EXPECT_NE(dirList.out.find("Volume in drive : is QK STATION"), std::string::npos) << dirList.out;
+  EXPECT_NE(dirList.out.find(std::string("Volume in drive : is ") + c.shown), std::string::npos) << dirList.out;
   EXPECT_EQ(number(dirList.out, "([0-9 ]+) bytes free"), (layout.clusterCount - 1) * c.clusterSectors * 512)
       << dirList.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, FormatToolCheck,
                          ::testing::Values(Case{"256MiB", 256, 1}, Case{"4GiB", 4096, 8}, Case{"12GiB", 12288, 16},
-                                           Case{"24GiB", 24576, 32}, Case{"64GiB", 65536, 64}),
+                                           Case{"24GiB", 24576, 32}, Case{"64GiB", 65536, 64},
+                                           // Lengths whose FAT the size formula alone made one sector short.
+                                           Case{"Short16", 0, 16, 17494785}, Case{"Short32", 0, 32, 36033795},
+                                           Case{"Short64", 0, 64, 67649715},
+                                           Case{"ForbiddenLabel", 256, 1, 0, "a*b?c/d\"e", "a_b_c_d_e"}),
                          [](const auto& info) { return std::string(info.param.name); });

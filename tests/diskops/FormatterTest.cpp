@@ -85,6 +85,47 @@ TEST(Fat32Layout, VolumeIsThePartitionAndAgreesWithItsFsInfo) {
   EXPECT_EQ(le32(info.data() + 492), 3u);
 }
 
+TEST(Fat32Layout, FatHoldsEveryClusterForEveryPartitionLength) {
+  // The size formula alone falls one sector short for some lengths above
+  // 8 GiB, e.g. the whole-cylinder partition of a 17,494,785-sector drive.
+  const Fat32Layout known = ComputeFat32Layout(17494785ull * 512, 17494785 - 63, 512, 63, 255, 1, "");
+  EXPECT_EQ(known.fatSectors, 8535u);
+  EXPECT_EQ(known.clusterCount, (17494722u - 32 - 2 * 8535) / 16);
+  EXPECT_TRUE(Fat32LayoutConsistent(known));
+
+  int grown = 0;
+  for (std::uint64_t total = 1000000; total < 140000000; total += 9973) {
+    const Fat32Layout l = ComputeFat32Layout(total * 512, total, 512, 63, 255, 1, "");
+    ASSERT_TRUE(Fat32LayoutConsistent(l)) << total;
+    ASSERT_GE(std::uint64_t{l.fatSectors} * 512 / 4, l.clusterCount + 2) << total;
+    ASSERT_LE(l.fatSectors, FatSizeSectors(total, l.sectorsPerCluster, 512) + 1) << total;
+    ASSERT_EQ(l.clusterCount, (total - 32 - 2ull * l.fatSectors) / l.sectorsPerCluster) << total;
+    if (l.fatSectors != FatSizeSectors(total, l.sectorsPerCluster, 512)) ++grown;
+  }
+  EXPECT_GT(grown, 0);  // the sweep does reach the lengths the formula gets wrong
+}
+
+TEST(Fat32Layout, InconsistentLayoutsAreRecognised) {
+  Fat32Layout l = ComputeFat32Layout(1ull << 30, 2088387, 512, 63, 255, 1, "");
+  ASSERT_TRUE(Fat32LayoutConsistent(l));
+  --l.fatSectors;
+  l.clusterCount = std::uint64_t{l.fatSectors} * 128 - 1;  // one entry too many
+  EXPECT_FALSE(Fat32LayoutConsistent(l));
+  l = ComputeFat32Layout(1ull << 30, 20, 512, 63, 255, 1, "");  // no room for a cluster
+  EXPECT_FALSE(Fat32LayoutConsistent(l));
+}
+
+TEST(Fat32Layout, LabelCharactersFatForbidsBecomeUnderscores) {
+  EXPECT_EQ(SanitizeVolumeLabel("a*b?c/d\"e"), "a_b_c_d_e");
+  EXPECT_EQ(SanitizeVolumeLabel("A.B,C;D=E+F"), "A_B_C_D_E_F");
+  EXPECT_EQ(SanitizeVolumeLabel("[A]<B>|:\\"), "_A__B____");
+  EXPECT_EQ(SanitizeVolumeLabel("QK STATION1~!"), "QK STATION1");
+  EXPECT_EQ(SanitizeVolumeLabel("  SSD"), "SSD");
+  EXPECT_EQ(SanitizeVolumeLabel(std::string("A\tB\xC3\xA9", 5)), "A_B__");
+  const Sector boot = EncodeBootSector(ComputeFat32Layout(1ull << 30, 2000000, 512, 63, 255, 1, "a*b?c"));
+  EXPECT_EQ(labelField(boot), "a_b_c      ");
+}
+
 TEST(Mbr, OnePartitionAt63OfWholeCylinders) {
   DiskGeometry g;
   g.cylinders = 130;
@@ -183,17 +224,16 @@ TEST_F(OnBench, FormatStepLooksForTheVolumeUpTo101Times) {
   test::FakeDrive drive(2097152, sim::Bench::devicePathFor("Drive2"));
   drive.writeErrors.insert(0);
   DiskJob fake{drive, volumes, clock};
-  PortContext port;
-  EXPECT_FALSE(RunDiskFormat(fake, "A", &port));  // partitioning fails: no lookups
+  std::string volume;
+  EXPECT_FALSE(RunDiskFormat(fake, "A", &volume));  // partitioning fails: no lookups
   EXPECT_EQ(clock.totalSlept(), 0);
 
   // The table is written but the system never shows a volume.
   drive.writeErrors.clear();
-  EXPECT_FALSE(RunDiskFormat(fake, "A", &port));
+  EXPECT_FALSE(RunDiskFormat(fake, "A", &volume));
   EXPECT_EQ(clock.totalSlept(), 101 * 1000);
-  EXPECT_EQ(port.formatted, 0);
+  EXPECT_EQ(volume, "");
 
-  EXPECT_TRUE(RunDiskFormat(job, "A", &port));
-  EXPECT_EQ(port.volume.str(), "/dev/bench/Drive1p1");
-  EXPECT_EQ(port.formatted, 1);
+  EXPECT_TRUE(RunDiskFormat(job, "A", &volume));
+  EXPECT_EQ(volume, "/dev/bench/Drive1p1");
 }

@@ -146,29 +146,26 @@ TEST_F(Images, CaptureTakesTheFatAreaAndUsedSpaceOfTheFirstConfiguredDrive) {
   ASSERT_TRUE(RunDiskFormat(real, "A"));  // 1 GiB: FAT of 2044 sectors, nothing used
 
   test::RecordingOperator op;
-  PortTable ports{};
-  ports[1].configured = 1;
-  ports[1].devicePath.assign(device.path());
+  std::string volume;
   CaptureSetup setup{op, volumes, clock,
                      [this](const std::string& p) { return std::make_unique<TransportSectorDevice>(transport, p); },
                      dir.file("QKSSD.img"), nullptr};
   op.answers.push_back(dir.file("cap.img"));
-  ASSERT_TRUE(GenImageBnClick(setup, ports, 4));
+  ASSERT_TRUE(GenImageBnClick(setup, device.path(), volume));
   EXPECT_EQ(op.questions, std::vector<std::string>{"Image Path|Please Input Path of Dump Image"});
   ASSERT_EQ(op.texts(), std::vector<std::string>{"Dump 1MB image to " + dir.file("cap.img") + " successfully"});
-  EXPECT_EQ(ports[1].volume.str(), "/dev/bench/Drive2p1");
+  EXPECT_EQ(volume, "/dev/bench/Drive2p1");
   // (2 × 2044 + 95) / 2048 = 2 MiB, plus 1 MiB used.
   EXPECT_EQ(std::filesystem::file_size(dir.file("cap.img")), 3u * 1048576);
 
   op.messages.clear();
   op.answers.push_back(std::nullopt);  // cancelled
-  EXPECT_FALSE(GenImageBnClick(setup, ports, 4));
+  EXPECT_FALSE(GenImageBnClick(setup, device.path(), volume));
   EXPECT_EQ(op.texts(), std::vector<std::string>{"Dump Image Fail"});
 
   op.messages.clear();
   op.answers.push_back(dir.file("none.img"));
-  PortTable empty{};
-  EXPECT_FALSE(GenImageBnClick(setup, empty, 4));
+  EXPECT_FALSE(GenImageBnClick(setup, "", volume));
   EXPECT_TRUE(op.messages.empty());
   EXPECT_FALSE(std::filesystem::exists(dir.file("none.img")));
 }

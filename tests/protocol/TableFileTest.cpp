@@ -100,23 +100,46 @@ TEST(TableImport, BadInputFailsWithinThePageBuffer) {
   EXPECT_FALSE(ImportTableText("C#00", small, kShape, 21));
 }
 
+TEST(TableImport, AFileMustCoverEveryChannelOfTheDrive) {
+  Pages p;
+  p.table(0, {{kBankMarker, 0, 0}, {0x12, 0x21, 1}});
+  p.table(1, {{kBankMarker, 0, 0}, {0x34, 0x21, 1}});
+  p.table(2, {{kBankMarker, 1, 0}, {0x56, 0x21, 1}});
+  p.table(3, {{kBankMarker, 0, 0}, {0x78, 0x21, 1}});
+  const std::string full = FactoryTableText(p.bytes, kShape, 21);
+  Pages back;
+  ASSERT_TRUE(ImportTableText(full, back.bytes, kShape, 21));
+  // Cut at each line boundary: every shorter file lacks a channel's bad blocks.
+  for (std::size_t at = full.find("\r\n"); at != std::string::npos; at = full.find("\r\n", at + 2)) {
+    if (full.find("C#03", at) == std::string::npos) break;
+    EXPECT_FALSE(ImportTableText(full.substr(0, at), back.bytes, kShape, 21)) << full.substr(0, at);
+  }
+  // A channel left out in the middle, too.
+  EXPECT_FALSE(ImportTableText("V#21\r\nC#00B#00\r\nC#01B#00\r\nC#03B#00", back.bytes, kShape, 21));
+  // Old paired files cover the partner of each channel they name.
+  const TableShape big{4096, 4, 2, 8};
+  std::vector<std::uint8_t> buf(64 * 1024);
+  EXPECT_FALSE(ImportTableText("V#12\r\nC#00B#00U#0009,00,0\r\nC#01B#01U#0005,00,0", buf, big, 21));
+}
+
 TEST(TableImport, MoreEntriesThanAPageHolds) {
   std::string text = "V#21\r\nC#00B#00";
   const std::size_t fits = (2048 - 16 - 4 - 4) / 4;  // signature, bank marker, end marker
   for (std::size_t i = 0; i < fits; ++i) text += "U#0001,00,0";
+  const std::string rest = "\r\nC#01\r\nC#02\r\nC#03";
   Pages p;
-  EXPECT_TRUE(ImportTableText(text, p.bytes, kShape, 21));
+  EXPECT_TRUE(ImportTableText(text + rest, p.bytes, kShape, 21));
   text += "U#0001,00,0";
-  EXPECT_FALSE(ImportTableText(text, p.bytes, kShape, 21));
+  EXPECT_FALSE(ImportTableText(text + rest, p.bytes, kShape, 21));
 }
 
 TEST(TableImport, VersionAndTypeRules) {
   Pages p;
   // A type-21 file on type-12 firmware keeps only entries whose kind is the channel number.
-  ASSERT_TRUE(ImportTableText("V#21\r\nC#00B#00U#0001,00,0U#0002,00,1\r\nC#01B#00U#0003,00,1U#0004,00,2",
-                              p.bytes, kShape, 12));
+  ASSERT_TRUE(ImportTableText(
+      "V#21\r\nC#00B#00U#0001,00,0U#0002,00,1\r\nC#01B#00U#0003,00,1U#0004,00,2\r\nC#02\r\nC#03", p.bytes, kShape, 12));
   EXPECT_EQ(FactoryTableText(p.bytes, kShape, 12),
-            "V#12\r\nC#00\r\nB#00U#0001,00,0\r\nC#01\r\nB#00U#0003,00,1\r\n\r\n");
+            "V#12\r\nC#00\r\nB#00U#0001,00,0\r\nC#01\r\nB#00U#0003,00,1\r\nC#02\r\nC#03");
 
   // An old type-12 file on type-21 firmware with 4 KiB pages: channel pairs share their lists.
   const TableShape big{4096, 4, 2, 8};
@@ -157,7 +180,7 @@ TEST(LoaderHeaderPage, ByteForByte) {
   put(0x234, {8, 0, 33, 0, 8, 0, 16, 0, 24, 0, 10, 0});
   std::fill_n(want.begin() + 0x260, 20, 0);
   put(0x260, {'P', 'A', 'R', 'T', 'N', 'O', '-', '1'});
-  put(0x280, {12, 0, 0, 0});
+  put(0x280, {12, 0});  // 0x282-0x283 are not listed: the image's bytes stay
   put(0x284, {0x20, 0x49, 0x00, 0xB0, 0x21, 0x49, 0x00, 0xB0, 0x22, 0x49, 0x00, 0xB0, 0x23, 0x49, 0x00, 0xB0,
               0x01, 0x02, 0x03, 0x04, 0x24, 0x49, 0x00, 0xB0, 0x25, 0x49, 0x00, 0xB0, 0x26, 0x49, 0x00, 0xB0,
               0x27, 0x49, 0x00, 0xB0, 0x05, 0x06, 0x07, 0x08, 0x28, 0x49, 0x00, 0xB0, 0x29, 0x49, 0x00, 0xB0,

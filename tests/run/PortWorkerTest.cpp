@@ -195,3 +195,66 @@ TEST(PortWorker, AStoppedWorkerNeverPublishesAVerdict) {
   EXPECT_EQ(o.rec.stepStatus[25], 0);
   EXPECT_EQ(std::count(o.calls.begin(), o.calls.end(), "bus"), 0);
 }
+
+namespace {
+
+// Notes, as each step's operation starts, what the run last saw of that step:
+// a port cut off there must show the step as running.
+class SeenAtStart : public ScriptedOps {
+ public:
+  const PortContext* published = nullptr;
+  std::map<std::string, std::int32_t> seen;
+  void note(const std::string& name, int step) { seen[name] = published->stepStatus[static_cast<std::size_t>(step)]; }
+  bool flashModuleTest(WorkBuffer b) override { return note("flashModule", 1), ScriptedOps::flashModuleTest(b); }
+  bool checkTables(WorkBuffer b) override {
+    note("checkTables8", 8), note("checkTables23", 23);
+    return ScriptedOps::checkTables(b);
+  }
+  bool diskFormat(const std::string& l, std::string& v) override {
+    return note("format", 9), ScriptedOps::diskFormat(l, v);
+  }
+  bool copyImage(const std::string& p) override { return note("copyImage", 10), ScriptedOps::copyImage(p); }
+  bool busInterfaceTest(WorkBuffer b) override { return note("bus", 2), ScriptedOps::busInterfaceTest(b); }
+};
+
+}  // namespace
+
+TEST(PortWorker, EveryStepIsPublishedAsRunningBeforeItsOperation) {
+  SeenAtStart ops;
+  CountingDisplay display;
+  VirtualClock clock;
+  PortContext last;
+  ops.published = &last;
+  WorkerSetup setup = steps({1, 2, 6, 8, 9, 10, 23}, 7);
+  PortWorker worker(setup, PortContext{}, ops, display, clock, [&](const PortContext& r, const DetailBuffers*) { last = r; },
+                    {});
+  worker.run();
+  EXPECT_EQ(ops.seen["flashModule"], 2);
+  EXPECT_EQ(ops.seen["bus"], 2);
+  EXPECT_EQ(ops.seen["format"], 2);
+  EXPECT_EQ(ops.seen["copyImage"], 2);
+  EXPECT_EQ(ops.seen["checkTables23"], 2);  // the second table check; the first is overwritten by it
+  EXPECT_EQ(last.stepStatus[25], 1);
+}
+
+TEST(PortWorker, UpdateModeDownloadsTheDrivesOwnModelAndKeepsItsSerial) {
+  ScriptedOps ops;  // out of loader mode: the drive runs its firmware
+  ops.identifyModel = "Drive Own Model";
+  ops.identifySerial = "DRV1";
+  WorkerSetup s = steps({6, 12}, 1);
+  s.profile.EnUpdateFirmwareMode = 1;
+  s.parameters.ModelNumber = "Profile Model";
+  Outcome o = runWorker(ops, s);
+  EXPECT_EQ(ops.downloadedModel.substr(0, 15), "Drive Own Model");
+  EXPECT_EQ(o.rec.stepStatus[12], 1);
+  EXPECT_EQ(o.rec.serialNumber.str(), "DRV1" + std::string(16, ' '));
+}
+
+TEST(PortWorker, BridgeSerialReadBackKeepsItsTwentyCharacters) {
+  ScriptedOps ops;
+  ops.identifySerial = "SN42";
+  WorkerSetup s = steps({12}, 1);
+  s.parameters.ModelNumber = ops.identifyModel;
+  Outcome o = runWorker(ops, s);
+  EXPECT_EQ(o.rec.serialNumber.str(), "SN42" + std::string(16, ' '));
+}

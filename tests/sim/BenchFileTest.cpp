@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
+#include "sim/Bench.h"
 #include "sim/BenchConfig.h"
 
 using namespace qk;
@@ -157,6 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"AtGarbage", kHub + "[Drive1]\nAt=Drive2:1\nFlash=WBG\n", "not HubK:P"},
         BadCase{"AtPortZero", kHub + "[Drive1]\nAt=Hub1:0\nFlash=WBG\n", "not HubK:P"},
         BadCase{"PortTwice", kHub + kDrive + "[Device1]\nAt=Hub1:1\n", "taken by Drive1"},
+        BadCase{"TwoPluggedDrivesOnAPort", kHub + kDrive + "[Drive2]\nAt=Hub1:1\nFlash=WBG\n", "taken by Drive1"},
         BadCase{"HubOnTakenPort", kHub + kDrive + "[Hub2]\nParent=Hub1:1\nPorts=4\n", "taken"},
         BadCase{"HubLoop", "[Hub1]\nParent=Hub2:1\nPorts=4\n[Hub2]\nParent=Hub1:1\nPorts=4\n", "loop"},
         BadCase{"ShortToken", kHub + kDrive + "Token=k40\n", "not 4 characters"},
@@ -171,6 +174,30 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"EventBadVerb", kHub + kDrive + "[Events]\n100=yank Drive1\n", "not plug or unplug"},
         BadCase{"EventBadTime", kHub + kDrive + "[Events]\nsoon=plug Drive1\n", "time in milliseconds"}),
     [](const ::testing::TestParamInfo<BadCase>& info) { return info.param.name; });
+
+TEST(BenchFile, AnUnpluggedDriveMayWaitOnATakenPort) {
+  BenchConfig cfg;
+  std::string error;
+  EXPECT_TRUE(parse(kHub + kDrive + "[Drive2]\nAt=Hub1:1\nFlash=WBG\nPlugged=0\n", cfg, error)) << error;
+}
+
+TEST(BenchFile, AFlashTypeWithoutAShapeIsRefusedAtLoad) {
+  const std::string dir = ::testing::TempDir();
+  const std::string path = dir + "/shape.bench";
+  {
+    std::ofstream f(path);
+    f << kHub << "[Drive1]\nAt=Hub1:1\nFlash=BAD\n";
+  }
+  BenchOptions options;
+  // ID word 0x0283: page size code 3, no page size.
+  options.flashList = "[Vendor]\nName00=Nandora\nName01=No\n[Nandora]\n"
+                      "Name00=BAD, K9BAD08U0A, 0x0283, 2, 2, 0x5A, 0xD7, 0x94, 0x7A, 0x44, 0x000000, 0, 0, 0, 1\n"
+                      "Name01=No\n";
+  std::string error;
+  EXPECT_EQ(Bench::load(path, options, error), nullptr);
+  EXPECT_NE(error.find("[Drive1] Flash: BAD"), std::string::npos) << error;
+  std::filesystem::remove(path);
+}
 
 TEST(BenchFile, MissingFileIsAnErrorNotACrash) {
   BenchConfig cfg;

@@ -83,8 +83,10 @@ class ScriptedOps : public PortOperations {
   bool eraseSearch(WorkBuffer) override { return step("eraseSearch"); }
   bool findSystemBlocks(WorkBuffer) override { return step("systemBlocks"); }
   bool preformat(WorkBuffer, bool, bool, bool) override { return step("preformat"); }
-  bool downloadFirmware(WorkBuffer, const std::string&, const std::string& eb, int) override {
+  bool downloadFirmware(WorkBuffer, const GlobalParameter& parameters, const std::string&, const std::string& eb,
+                        int) override {
     ebPath = eb;
+    downloadedModel = parameters.ModelNumber;
     return step("download");
   }
   bool checkTables(WorkBuffer) override { return step("checkTables"); }
@@ -119,6 +121,7 @@ class ScriptedOps : public PortOperations {
   bool eraseAllData(WorkBuffer) override { return step("erase"); }
 
   std::string ebPath;
+  std::string downloadedModel;  // the model number of the block the download was given
 };
 
 }  // namespace qk::test
