@@ -609,6 +609,7 @@ SettingsPages::~SettingsPages() {
   for (QToolButton* b : {d_->lockBtn.data(), d_->autoDetectBtn.data(), d_->stopBtn.data()}) {
     if (b && !b->parent()) delete b;
   }
+  if (d_->iniFile && !d_->iniFile->parent()) delete d_->iniFile.data();
   delete d_;
 }
 

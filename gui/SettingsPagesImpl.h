@@ -100,7 +100,7 @@ struct SettingsPages::Impl {
   // SpeedButton8, 6, 9: the window moves them into its tool bar and may delete them first.
   QPointer<QToolButton> lockBtn, autoDetectBtn, stopBtn;
   QPushButton *loadIni = nullptr, *saveIni = nullptr;
-  QLineEdit* iniFile = nullptr;  // INIFileEdit: the profile Save and START write
+  QPointer<QLineEdit> iniFile;  // INIFileEdit: the profile Save and START write (the window places it)
 };
 
 }  // namespace qk::gui
