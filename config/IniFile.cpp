@@ -213,10 +213,11 @@ std::string IniFile::text() const {
   return out;
 }
 
-bool IniFile::save(const std::string& path) const {
-  std::string error;
-  if (writeFileAtomic(path, text(), &error)) return true;
-  std::cerr << "INI save: " << error << std::endl;
+bool IniFile::save(const std::string& path, std::string* error) const {
+  std::string reason;
+  if (writeFileAtomic(path, text(), &reason)) return true;
+  std::cerr << "INI save: " << reason << std::endl;
+  if (error) *error = reason;
   return false;
 }
 

@@ -35,7 +35,8 @@ class IniFile {
 
   std::string text() const;
   // Atomic replace of `path` (temporary file in the same folder, then rename).
-  bool save(const std::string& path) const;
+  // On failure `error` (when given) names the file and the reason.
+  bool save(const std::string& path, std::string* error = nullptr) const;
 
  private:
   struct Entry {

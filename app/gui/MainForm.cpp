@@ -482,6 +482,19 @@ void TMainForm::myBitBtnClick(int slot) {
 
 void TMainForm::setRunControlsEnabled(bool enabled) {
   pages_->pageControl()->setEnabled(enabled);
+  // "Load INI" and "Save INI" would change the profile under the run: off
+  // with the pages, back as they were (the settings lock may keep Save off).
+  const auto profileButtons = pages_->profileButtons();
+  if (!enabled) profileButtonsWere_.clear();
+  for (std::size_t i = 0; i < profileButtons.size(); ++i) {
+    QAbstractButton* b = profileButtons[i];
+    if (!enabled) {
+      profileButtonsWere_.push_back(b->isEnabled());
+      b->setEnabled(false);
+    } else {
+      b->setEnabled(i < profileButtonsWere_.size() ? profileButtonsWere_[i] : true);
+    }
+  }
   // The slots stay readable while the run goes: only their buttons and dragging are off.
   for (SlotPanel* p : panels_) {
     p->button()->setEnabled(enabled);

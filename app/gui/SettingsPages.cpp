@@ -726,7 +726,7 @@ void SettingsPages::iniSaveBtnClick() {
   auto file = st.op().chooseFile(kIniFilter, kIniExt, st.folder().path(), true);
   if (!file) return;
   st.profile().iniFilePath = *file;
-  if (!SaveProfile(*file, st.profile().settings, st.folder()))
+  if (!SaveProfile(*file, st.profile(), st.folder()))
     debugPrintf("Save INI: %s not written", file->c_str());
 }
 
