@@ -287,8 +287,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   // a serial: a station that cannot store them hands nothing out.
   s.SerialNum = serials_.next();
   std::string error;
-  if (!SaveProfile(profile.iniFilePath, profile, station_.folder(), &error) ||
-      !WriteYieldCounters(logPath, s, &error)) {
+  if (!WriteYieldCounters(logPath, s, &error) || !SaveProfile(profile.iniFilePath, profile, station_.folder(), &error)) {
     serials_ = before;
     s.SerialNum = before.next();
     refuse(out, "The serial numbers cannot be stored, no drive was started: " + error);
