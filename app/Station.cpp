@@ -95,8 +95,27 @@ Station::StartResult Station::loadSettings(const std::string& profilePath) {
   return StartResult::Ok;
 }
 
+bool Station::holdRecords(const std::string& profilePath, const std::string& logPath) {
+  auto profile = PathLock::fileInUse(profilePath);
+  if (!profile->acquired()) {
+    op_.showMessage("The profile " + profilePath + " is in use by another station.", "Error", MessageIcon::Error);
+    return false;
+  }
+  auto log = PathLock::fileInUse(logPath);
+  if (!log->acquired()) {
+    op_.showMessage("The log folder " + logPath + " is in use by another station.", "Error", MessageIcon::Error);
+    return false;
+  }
+  profileLock_ = std::move(profile);
+  logLock_ = std::move(log);
+  return true;
+}
+
 Station::StartResult Station::startUp(const std::string& profilePath, const std::string& benchFile, Clock* clock) {
   if (StartResult r = loadSettings(profilePath); r != StartResult::Ok) return r;
+  // Two stations on one profile would hand out the same serials; on one log
+  // folder they would lose each other's counts.
+  if (!holdRecords(profile_.iniFilePath, profile_.logPath)) return StartResult::InUse;
   // Every port gets its own buffers once, before any worker runs.
   for (auto& c : controllers_) {
     if (!c) c = std::make_unique<ControllerContext>();

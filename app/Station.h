@@ -22,6 +22,7 @@
 #include "platform/Clock.h"
 #include "platform/DeviceTree.h"
 #include "platform/Hotplug.h"
+#include "platform/Locks.h"
 #include "platform/Operator.h"
 #include "platform/PassThrough.h"
 #include "platform/ProgramFolder.h"
@@ -47,6 +48,7 @@ class Station {
     ProfileFailed,    // the profile load failed (message shown)
     LogFolderFailed,  // "Cannot create log directory." (shown)
     TooManyPorts,     // more hub ports than slots (limit message shown)
+    InUse,            // another station holds the profile or the log folder (message shown)
   };
 
   // The start-up sequence: data files, profile, devices (the bench when
@@ -55,6 +57,9 @@ class Station {
   StartResult startUp(const std::string& profilePath, const std::string& benchFile, Clock* clock = nullptr);
   // The part of the start-up that needs no devices: data files and profile.
   StartResult loadSettings(const std::string& profilePath);
+  // Takes the profile file and the log folder for this station alone, for as
+  // long as it runs. False (message shown) when another station has either.
+  bool holdRecords(const std::string& profilePath, const std::string& logPath);
 
   // The firmware texts the parameter block depends on, from the last file check.
   FirmwareTexts firmwareTexts() const { return {files_.familyText, files_.sataVersion}; }
@@ -136,6 +141,7 @@ class Station {
   std::unique_ptr<Volumes> volumes_;
   std::array<std::unique_ptr<ControllerContext>, SlotLimit> controllers_;
   FlashInfo flashInfo_;
+  std::unique_ptr<PathLock> profileLock_, logLock_;
 };
 
 }  // namespace qk

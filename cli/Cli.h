@@ -40,12 +40,13 @@ struct CliState {
   // --bench: a relative name is taken against the current folder when the file
   // is there, otherwise against the program folder.
   std::string benchPath() const;
-  // Takes the single-instance lock of this program folder and refuses a start
-  // from a network file system. False: the command must end with exit code 1.
-  bool enterStation();
+  // Takes the single-instance lock of this program folder (and the
+  // machine-wide one for a command on real drives) and refuses a start from a
+  // network file system. False: the command must end with exit code 1.
+  bool enterStation(bool realDrives = false);
 
  private:
-  std::unique_ptr<InstanceLock> instance_;
+  std::unique_ptr<InstanceLock> instance_, machine_;
 };
 
 using CommandSetup = std::function<void(CLI::App& app, CliState& state)>;

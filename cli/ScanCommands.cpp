@@ -71,7 +71,7 @@ void printResult(CliState& state, Station& s) {
 }  // namespace
 
 std::unique_ptr<Station> startStation(CliState& state) {
-  if (!state.enterStation()) {
+  if (!state.enterStation(state.bench.empty())) {
     state.exitCode = 1;
     return nullptr;
   }

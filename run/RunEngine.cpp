@@ -261,6 +261,20 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     return;
   }
 
+  // Real drives are held for the whole run: no other process drives them meanwhile.
+  std::vector<std::unique_ptr<PathLock>> nodeLocks;
+  if (!station_.bench()) {
+    for (int slot : active) {
+      const std::string path = sc.ports()[static_cast<std::size_t>(slot)].devicePath.str();
+      auto lock = PathLock::deviceNode(path);
+      if (lock->busy()) {
+        refuse(out, "The drive " + path + " of Port" + std::to_string(slot + 1) + " is in use by another program.");
+        return;
+      }
+      nodeLocks.push_back(std::move(lock));
+    }
+  }
+
   // Serials, in slot order, before the first worker starts.
   const bool claimNew = options.mode == RunMode::ClaimNew;
   SerialPolicy policy{s.SNAutoInc != 0, s.SNDecimal != 0, s.SNErrReuse != 0, !claimNew && t[6] != 0};

@@ -4,6 +4,7 @@
 #include <QApplication>
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,12 @@ int main(int argc, char** argv) {
   if (isRemotePath(ProgramFolder::ofExecutable().path()) || isRemotePath(folder.path())) return 1;
   InstanceLock instance("QKMP", folder.path());
   if (!instance.acquired()) return 1;
+  // Real drives are the machine's: one station drives them.
+  std::optional<InstanceLock> machine;
+  if (entry.bench.empty()) {
+    machine.emplace("QKMP", folder.path(), true);
+    if (!machine->acquired()) return 1;
+  }
 
   QApplication app(argc, argv);
   QApplication::setApplicationName("QK Station");
