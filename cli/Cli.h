@@ -2,6 +2,7 @@
 // Shared state of the command-line front end. Each command file registers its
 // commands with a static CommandRegistration.
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <functional>
 #include <memory>
@@ -13,6 +14,10 @@
 #include "platform/ProgramFolder.h"
 
 namespace qk::cli {
+
+// Texts from profiles, drives and files need not be UTF-8: JSON output
+// replaces what is not, rather than failing.
+inline constexpr auto kJsonReplace = nlohmann::json::error_handler_t::replace;
 
 // Messages go to stderr as "Caption: text"; questions are read from the
 // terminal when there is one, otherwise they count as cancelled.

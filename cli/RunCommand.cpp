@@ -1,8 +1,11 @@
 // run: START on the current profile, headless.
 #include <unistd.h>
 
+#include <csignal>
+
 #include <cstdio>
 #include <iostream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -70,10 +73,13 @@ class CliObserver : public RunObserver {
     redraw();
   }
   void elapsed(const std::string& text) override {
+    if (tick) tick();
     std::lock_guard lock(m_);
     elapsed_ = text;
     redraw();
   }
+  std::function<void()> tick;  // on every sweep of the run's wait, on the run's thread
+
   void finish() {
     std::lock_guard lock(m_);
     force_ = true;
@@ -128,6 +134,24 @@ std::string timeText(const LocalTime& t) {
   return buf;
 }
 
+// Ctrl-C, SIGTERM or SIGHUP: the first stops the run as the window's stop
+// does (the run's wait notices it on its next sweep); a second ends the
+// process at once.
+volatile std::sig_atomic_t signalsSeen = 0;
+
+void onStopSignal(int sig) {
+  if (signalsSeen++ == 0) return;
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+void catchStopSignals() {
+  struct sigaction sa {};
+  sa.sa_handler = onStopSignal;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+}
+
 struct RunArgs {
   std::optional<int> mask;
   std::string items;
@@ -137,8 +161,13 @@ struct RunArgs {
 };
 
 int runCommand(CliState& state, const RunArgs& args) {
+  catchStopSignals();
   auto station = startStation(state);
   if (!station) return state.exitCode;
+  if (signalsSeen) {
+    std::cerr << "run: stopped before START" << std::endl;
+    return 1;
+  }
   RunOptions options;
   options.mask = args.mask;
   options.mode = args.claimNew ? RunMode::ClaimNew : RunMode::Production;
@@ -158,6 +187,14 @@ int runCommand(CliState& state, const RunArgs& args) {
   // With --json, stdout carries only the result object.
   CliObserver observer(live, state.json ? std::cerr : std::cout);
   RunEngine engine(*station, observer);
+  bool stopping = false;
+  observer.tick = [&engine, &stopping] {
+    if (!signalsSeen || stopping) return;
+    stopping = true;
+    std::cerr << "run: stopping; the log, reports and counters are written (a second signal ends at once)"
+              << std::endl;
+    engine.stop();
+  };
   RunOutcome out = engine.start(options);
   observer.finish();
   if (out.mixedPaths) {
@@ -202,7 +239,7 @@ int runCommand(CliState& state, const RunArgs& args) {
     j["pass"] = s.NumberOfPass;
     j["total"] = s.TotalTestCount;
     j["ports"] = ports;
-    std::cout << j.dump(2) << std::endl;
+    std::cout << j.dump(2, ' ', false, kJsonReplace) << std::endl;
   } else if (out.ran) {
     std::cout << "Yield " << YieldText(s) << (out.logFile.empty() ? "" : ", log " + out.logFile) << std::endl;
   }

@@ -105,6 +105,12 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     int rc = app.exit(e);
     return rc == 0 ? 0 : 2;
+  } catch (const std::exception& e) {
+    std::cerr << "qkstation-cli: " << e.what() << std::endl;
+    return 1;
+  } catch (...) {
+    std::cerr << "qkstation-cli: unexpected failure" << std::endl;
+    return 1;
   }
   return state.exitCode;
 }

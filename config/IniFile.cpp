@@ -1,6 +1,7 @@
 #include "config/IniFile.h"
 
 #include "platform/AtomicWrite.h"
+#include "platform/BoundedRead.h"
 
 #include <algorithm>
 #include <cctype>
@@ -65,12 +66,19 @@ IniFile IniFile::parse(const std::string& text) {
   return ini;
 }
 
-IniFile IniFile::load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return IniFile{};
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  IniFile ini = parse(ss.str());
+IniFile IniFile::load(const std::string& path, std::string* error) {
+  std::string text, why;
+  switch (ReadBoundedFile(path, text, &why)) {
+    case ReadOutcome::Ok:
+      break;
+    case ReadOutcome::Missing:
+      return IniFile{};
+    case ReadOutcome::Refused:
+      std::cerr << "INI load: " << why << std::endl;
+      if (error) *error = why;
+      return IniFile{};
+  }
+  IniFile ini = parse(text);
   ini.fromFile_ = true;
   return ini;
 }

@@ -15,7 +15,8 @@ class IniFile {
  public:
   IniFile() = default;
   // Reads the file; a missing or unreadable file gives an empty document.
-  static IniFile load(const std::string& path);
+  // Only regular files of sane size are read; `error` tells why another was not.
+  static IniFile load(const std::string& path, std::string* error = nullptr);
   static IniFile parse(const std::string& text);
 
   bool loadedFromFile() const { return fromFile_; }

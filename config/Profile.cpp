@@ -174,7 +174,12 @@ void readRdSetting(const IniFile& ini, Profile& profile) {
 
 LoadResult LoadProfile(const std::string& path, Profile& profile, const ProgramFolder& folder, Operator& op) {
   profile.iniFilePath = path;
-  IniFile ini = IniFile::load(path);
+  std::string refused;
+  IniFile ini = IniFile::load(path, &refused);
+  if (!refused.empty()) {
+    op.showMessage("The profile cannot be read: " + refused, "Error", MessageIcon::Error);
+    return LoadResult::Failed;
+  }
   if (!ini.loadedFromFile()) {
     op.showMessage(format1("The %s file cann't be found, and MP will create the file!\n", path), "Error",
                    MessageIcon::Error);

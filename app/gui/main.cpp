@@ -4,6 +4,7 @@
 #include <QApplication>
 
 #include <exception>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -99,7 +100,11 @@ int main(int argc, char** argv) {
     form.show();
     return app.exec();
   } catch (const std::exception& e) {
+    std::cerr << "qkstation: " << e.what() << std::endl;
     op.showMessage(e.what(), "Error", MessageIcon::Error);
     return 0;
+  } catch (...) {
+    std::cerr << "qkstation: unexpected failure" << std::endl;
+    return 1;
   }
 }
