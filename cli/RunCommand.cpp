@@ -140,7 +140,10 @@ std::string timeText(const LocalTime& t) {
 volatile std::sig_atomic_t signalsSeen = 0;
 
 void onStopSignal(int sig) {
-  if (signalsSeen++ == 0) return;
+  if (signalsSeen == 0) {
+    signalsSeen = 1;
+    return;
+  }
   std::signal(sig, SIG_DFL);
   std::raise(sig);
 }
