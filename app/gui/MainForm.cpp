@@ -482,9 +482,13 @@ void TMainForm::myBitBtnClick(int slot) {
 
 void TMainForm::setRunControlsEnabled(bool enabled) {
   pages_->pageControl()->setEnabled(enabled);
-  // "Load INI" and "Save INI" would change the profile under the run: off
-  // with the pages, back as they were (the settings lock may keep Save off).
-  const auto profileButtons = pages_->profileButtons();
+  // "Load INI", "Save INI", the settings lock and the flash auto-detect would
+  // change the profile (or drive a drive) under the run: off with the pages,
+  // back as they were (the settings lock may keep Save off). Stop stays on.
+  std::vector<QAbstractButton*> profileButtons = pages_->profileButtons();
+  for (QAbstractButton* b : pages_->toolBarButtons()) {
+    if (b->objectName() != "SpeedButton9") profileButtons.push_back(b);
+  }
   if (!enabled) profileButtonsWere_.clear();
   for (std::size_t i = 0; i < profileButtons.size(); ++i) {
     QAbstractButton* b = profileButtons[i];

@@ -1,5 +1,6 @@
 // While a run goes, nothing in the window may change the profile under it:
 // "Load INI" and "Save INI" are off with the pages and come back at its end.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -58,13 +59,21 @@ class RunControls : public ::testing::Test {
 TEST_F(RunControls, ProfileButtonsAreOffForTheRunAndBackAfterIt) {
   auto* load = child<QPushButton>("INILoadBtn");
   auto* save = child<QPushButton>("INISaveBtn");
+  auto* lock = child<QAbstractButton>("SpeedButton8");
+  auto* detect = child<QAbstractButton>("SpeedButton6");
+  auto* stop = child<QAbstractButton>("SpeedButton9");
   ASSERT_TRUE(load->isEnabled());
   ASSERT_TRUE(save->isEnabled());
+  ASSERT_TRUE(lock->isEnabled());
+  ASSERT_TRUE(detect->isEnabled());
 
   QTest::mouseClick(child<QPushButton>("ExecuteBtn"), Qt::LeftButton);
   ASSERT_TRUE(form->running());
   EXPECT_FALSE(load->isEnabled());
   EXPECT_FALSE(save->isEnabled());
+  EXPECT_FALSE(lock->isEnabled());
+  EXPECT_FALSE(detect->isEnabled());
+  EXPECT_TRUE(stop->isEnabled());
   QTest::mouseClick(save, Qt::LeftButton);  // does nothing while the run goes
   QTest::mouseClick(load, Qt::LeftButton);
   ASSERT_TRUE(runEnds());
@@ -72,13 +81,15 @@ TEST_F(RunControls, ProfileButtonsAreOffForTheRunAndBackAfterIt) {
 
   EXPECT_TRUE(load->isEnabled());
   EXPECT_TRUE(save->isEnabled());
+  EXPECT_TRUE(lock->isEnabled());
+  EXPECT_TRUE(detect->isEnabled());
   EXPECT_EQ(child<QLineEdit>("SerialNumEdit")->text().toStdString(), "000102");
   EXPECT_EQ(readIniString(home.file("QKMassProd.ini"), "DeviceSetting", "SerialNum", ""), "000102");
 
   // The next run hands out the serials after them.
   QTest::mouseClick(child<QPushButton>("ExecuteBtn"), Qt::LeftButton);
   ASSERT_TRUE(runEnds());
-  std::lock_guard lock(station->scanner().scanLock());
+  std::lock_guard guard(station->scanner().scanLock());
   EXPECT_EQ(station->scanner().ports()[0].serialNumber.str(), "000102");
   EXPECT_EQ(station->scanner().ports()[1].serialNumber.str(), "000103");
 }
