@@ -96,13 +96,19 @@ Station::StartResult Station::loadSettings(const std::string& profilePath) {
 }
 
 bool Station::holdRecords(const std::string& profilePath, const std::string& logPath) {
-  auto profile = PathLock::fileInUse(profilePath);
+  // What this station holds already stays held (a second lock of our own would fail).
+  auto take = [](std::unique_ptr<PathLock>& held, const std::string& path) {
+    if (held && held->key() == PathLock::keyOf(path)) return std::move(held);
+    return PathLock::fileInUse(path);
+  };
+  auto profile = take(profileLock_, profilePath);
   if (!profile->acquired()) {
     op_.showMessage("The profile " + profilePath + " is in use by another station.", "Error", MessageIcon::Error);
     return false;
   }
-  auto log = PathLock::fileInUse(logPath);
+  auto log = take(logLock_, logPath);
   if (!log->acquired()) {
+    if (!profileLock_) profileLock_ = std::move(profile);  // the one we had, given back
     op_.showMessage("The log folder " + logPath + " is in use by another station.", "Error", MessageIcon::Error);
     return false;
   }

@@ -31,6 +31,11 @@ std::string format1(const char* fmt, const std::string& arg) {
   return out;
 }
 
+// Relative names belong to the program folder, wherever the process was started from.
+std::string logFolder(const std::string& value, const ProgramFolder& folder) {
+  return value == "log" ? folder.path() + "log/" : folder.resolve(value);
+}
+
 void readSetting(const IniFile& ini, Profile& profile, const ProgramFolder& folder) {
   auto& s = profile.settings;
   const char* sec = "Setting";
@@ -52,9 +57,7 @@ void readSetting(const IniFile& ini, Profile& profile, const ProgramFolder& fold
   s.ConnectDevNum = ini.getInt(sec, "ConnectDevNum", 0);
   s.EnBarCode = ini.getInt(sec, "EnBarCode", 0);
   profile.mirrors.enSaveDefectTable = ini.getInt(sec, "EnSaveDefectTable", 0);
-  std::string logPath = ini.getString(sec, "LogPath", "log");
-  // Relative names belong to the program folder, wherever the process was started from.
-  profile.logPath = logPath == "log" ? folder.path() + "log/" : folder.resolve(logPath);
+  profile.logPath = logFolder(ini.getString(sec, "LogPath", "log"), folder);
 }
 
 void readTestItems(const IniFile& ini, Profile& profile) {
@@ -216,6 +219,10 @@ LoadResult LoadProfile(const std::string& path, Profile& profile, const ProgramF
     op.showMessage(problem, "Error", MessageIcon::Warning);
   }
   return LoadResult::Ok;
+}
+
+std::string ProfileLogFolder(const std::string& iniPath, const ProgramFolder& folder) {
+  return logFolder(IniFile::load(iniPath).getString("Setting", "LogPath", "log"), folder);
 }
 
 bool SaveProfile(const std::string& path, const Profile& profile, const ProgramFolder& folder, std::string* error) {

@@ -51,6 +51,9 @@ constexpr const char* kYieldFileName = "QKSSD.log";
 // counters. Sets profile.iniFilePath to `path`.
 LoadResult LoadProfile(const std::string& path, Profile& profile, const ProgramFolder& folder, Operator& op);
 
+// The log folder a profile file names ("LogPath"), as a load resolves it.
+std::string ProfileLogFolder(const std::string& iniPath, const ProgramFolder& folder);
+
 // Writes the keys the station owns into the INI file at `path` (relative names
 // against the program folder), leaving every other line as it was. False when
 // the file could not be written; `error` then names the file and the reason.

@@ -78,10 +78,13 @@ PathLock::~PathLock() {
   if (fd_ >= 0) close(fd_);
 }
 
+std::string PathLock::keyOf(const std::string& path) { return pathKey(path); }
+
 std::unique_ptr<PathLock> PathLock::fileInUse(const std::string& path) {
   std::unique_ptr<PathLock> lock(new PathLock);
+  lock->key_ = pathKey(path);
   char hash[32];
-  std::snprintf(hash, sizeof hash, "%016zx", std::hash<std::string>{}(pathKey(path)));
+  std::snprintf(hash, sizeof hash, "%016zx", std::hash<std::string>{}(lock->key_));
   const std::string file = machineLockFolder() + "/path." + hash + ".lock";
   int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return lock;

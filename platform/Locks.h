@@ -48,11 +48,15 @@ class PathLock {
   // Not acquired also when the node cannot be opened (a bench drive has no node).
   static std::unique_ptr<PathLock> deviceNode(const std::string& devicePath);
   bool busy() const { return busy_; }  // another holder has it
+  // The real path the lock stands for: two names of one file give one key.
+  static std::string keyOf(const std::string& path);
+  const std::string& key() const { return key_; }
 
  private:
   PathLock() = default;
   int fd_ = -1;
   bool busy_ = false;
+  std::string key_;
 };
 
 // A named mutex: a recursive mutex for the threads of this process and a file

@@ -707,6 +707,8 @@ void SettingsPages::iniLoadBtnClick() {
     st.op().showMessage(kFlashFileChosenMessage);
     return;
   }
+  // Another station's profile or log folder is not taken over (message shown).
+  if (!st.holdRecords(*file, ProfileLogFolder(*file, st.folder()))) return;
   profile.iniFilePath = *file;
   const LoadResult r = LoadProfile(*file, profile, st.folder(), st.op());
   if (r == LoadResult::LogFolderFailed) {

@@ -95,3 +95,33 @@ TEST_F(RunControls, ProfileButtonsAreOffForTheRunAndBackAfterIt) {
 }
 
 }  // namespace qk::gui
+
+namespace qk::gui {
+
+TEST_F(RunControls, LoadIniLeavesAnotherStationsProfileAlone) {
+  test::TempDir other;
+  ASSERT_TRUE(WriteSampleData(other.path()));
+  other.write("t.bench", "[Hub1]\nParent=root\nKind=usb2\nPorts=1\n");
+  test::RecordingOperator otherOp;
+  Station holder(ProgramFolder(other.path()), otherOp);
+  ASSERT_EQ(holder.startUp("", other.file("t.bench")), Station::StartResult::Ok);
+
+  op.files = {other.file("QKMassProd.ini")};
+  QTest::mouseClick(child<QPushButton>("INILoadBtn"), Qt::LeftButton);
+  EXPECT_EQ(station->profile().iniFilePath, home.file("QKMassProd.ini"));
+  ASSERT_FALSE(op.messages.empty());
+  EXPECT_EQ(op.messages.back().text, "The profile " + other.file("QKMassProd.ini") + " is in use by another station.");
+
+  // A profile of this station's own, in a log folder of its own, loads.
+  home.write("second.ini", "[Setting]\nLogPath=second/\n");
+  op.files = {home.file("second.ini")};
+  QTest::mouseClick(child<QPushButton>("INILoadBtn"), Qt::LeftButton);
+  EXPECT_EQ(station->profile().iniFilePath, home.file("second.ini"));
+  EXPECT_EQ(station->profile().logPath, home.file("second/"));
+  // ...and the first one is free again for another station.
+  test::RecordingOperator thirdOp;
+  Station third(ProgramFolder(home.path()), thirdOp);
+  EXPECT_EQ(third.startUp("", home.file("t.bench")), Station::StartResult::Ok) << (thirdOp.messages.empty() ? "" : thirdOp.messages.back().text);
+}
+
+}  // namespace qk::gui
