@@ -171,6 +171,12 @@ Station::AutoDetectResult Station::flashAutoDetect(std::stop_token stop, const F
   gp_.DriveCurrent = 2;
   gp_.Bank = 0;
   ControllerContext& ctx = controller(result.slot);
+  // A real drive is read by this process alone.
+  const auto node = bench_ ? nullptr : PathLock::deviceNode(ctx.devicePath);
+  if (node && node->busy()) {
+    op_.showMessage("The drive " + ctx.devicePath + " is in use by another program.", "Error", MessageIcon::Error);
+    return result;
+  }
   ControllerOps ops(*transport_, ctx, stop);
   std::uint8_t withFlag = 0;
   std::uint8_t* buffer = ctx.buffers.first();

@@ -248,19 +248,6 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   GlobalParameter& gp = station_.globalParameter();
   GetGlobalParameter(s, station_.profile().catalogue, {station_.files().familyText, station_.files().sataVersion}, gp);
 
-  if (options.mode == RunMode::TableTransfer) {
-    // The file named in the page's edit for the chosen transfer.
-    const std::string* file = nullptr;
-    switch (options.transfer) {
-      case TableTransferKind::GetDefect: file = &s.TableIn; break;
-      case TableTransferKind::PutDefect: file = &s.TableOut; break;
-      case TableTransferKind::GetLater: file = &s.LaterTableIn; break;
-      case TableTransferKind::PutLater: file = &s.LaterTableOut; break;
-    }
-    out.transfer = RunTableTransfer(station_, options.transfer, station_.folder().resolve(*file), {});
-    return;
-  }
-
   // Real drives are held for the whole run: no other process drives them meanwhile.
   std::vector<std::unique_ptr<PathLock>> nodeLocks;
   if (!station_.bench()) {
@@ -273,6 +260,19 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
       }
       nodeLocks.push_back(std::move(lock));
     }
+  }
+
+  if (options.mode == RunMode::TableTransfer) {
+    // The file named in the page's edit for the chosen transfer.
+    const std::string* file = nullptr;
+    switch (options.transfer) {
+      case TableTransferKind::GetDefect: file = &s.TableIn; break;
+      case TableTransferKind::PutDefect: file = &s.TableOut; break;
+      case TableTransferKind::GetLater: file = &s.LaterTableIn; break;
+      case TableTransferKind::PutLater: file = &s.LaterTableOut; break;
+    }
+    out.transfer = RunTableTransfer(station_, options.transfer, station_.folder().resolve(*file), {});
+    return;
   }
 
   // Serials, in slot order, before the first worker starts.
