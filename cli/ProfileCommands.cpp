@@ -98,6 +98,14 @@ const CommandRegistration reg([](CLI::App& app, CliState& state) {
       return;
     }
     std::string path = target.empty() ? p.iniFilePath : target;
+    // A running station's profile is its own: an old copy saved over it would bring back its serials.
+    const auto held = PathLock::fileInUse(state.folder().resolve(path));
+    if (!held->acquired()) {
+      state.op.showMessage("The profile " + state.folder().resolve(path) + " is in use by another station.", "Error",
+                           MessageIcon::Error);
+      state.exitCode = 1;
+      return;
+    }
     if (!SaveProfile(path, p.settings, state.folder())) {
       std::cerr << "profile save: cannot write " << state.folder().resolve(path) << std::endl;
       state.exitCode = 1;

@@ -43,6 +43,13 @@ TEST(StationLocks, ASecondStationOnTheSameProfileOrLogFolderEndsAtStartUp) {
             std::string::npos)
       << r.err;
 
+  // Nor is an old copy of the profile saved over the running station's.
+  const std::string before = a.home.read("QKMassProd.ini");
+  r = b.cli("profile save " + a.home.file("QKMassProd.ini"));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("is in use by another station"), std::string::npos) << r.err;
+  EXPECT_EQ(a.home.read("QKMassProd.ini"), before);
+
   // Its own profile and log folder: the second station runs beside the first.
   b.home.write("QKMassProd.ini", "");
   r = b.cli("--bench b.bench scan");
