@@ -46,11 +46,6 @@ std::string SerialFloor::guard(const std::string& serial) const {
   return serial;
 }
 
-bool SerialFloor::wasIssued(const std::string& serial) const {
-  std::lock_guard lock(m_);
-  return issued_.count(serial) != 0;
-}
-
 std::set<std::string> SerialFloor::issuedSerials() const {
   std::lock_guard lock(m_);
   return issued_;

@@ -23,7 +23,6 @@ class SerialFloor {
   // `serial` unless it was handed out already or lies below the next fresh
   // serial; then the next fresh serial.
   std::string guard(const std::string& serial) const;
-  bool wasIssued(const std::string& serial) const;
   std::set<std::string> issuedSerials() const;
 
  private:
