@@ -324,9 +324,11 @@ std::optional<std::int64_t> countValue(const std::string& text) {
 
 std::string ReadYieldCounters(const std::string& logPath, ProfileSettings& settings) {
   const std::string path = logPath + kYieldFileName;
-  IniFile ini = IniFile::load(path);
+  std::string refused;
+  IniFile ini = IniFile::load(path, &refused);
   settings.TotalTestCount = 0;
   settings.NumberOfPass = 0;
+  if (!refused.empty()) return "The yield counters cannot be read (" + refused + "); they start again from 0.";
   std::optional<std::int64_t> total = std::int64_t{0}, pass = std::int64_t{0};
   if (ini.hasKey("TestRecord", "TotalTestCount")) total = countValue(ini.getString("TestRecord", "TotalTestCount", ""));
   if (ini.hasKey("TestRecord", "NumberOfPass")) pass = countValue(ini.getString("TestRecord", "NumberOfPass", ""));

@@ -277,4 +277,9 @@ TEST_F(ProfileTest, AbsurdCountersAreReportedNotWrapped) {
     ASSERT_EQ(l.op.messages.size(), 1u) << bad;
     EXPECT_NE(l.op.messages[0].text.find("QKSSD.log cannot be read"), std::string::npos) << l.op.messages[0].text;
   }
+  std::filesystem::remove(dir.file("log/QKSSD.log"));
+  std::filesystem::create_directory(dir.file("log/QKSSD.log"));
+  Loaded unreadable = load("");
+  ASSERT_EQ(unreadable.op.messages.size(), 1u);
+  EXPECT_NE(unreadable.op.messages[0].text.find("QKSSD.log: not a regular file"), std::string::npos);
 }
