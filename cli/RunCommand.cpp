@@ -1,6 +1,7 @@
 // run: START on the current profile, headless.
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 
 #include <cstdio>
@@ -137,13 +138,11 @@ std::string timeText(const LocalTime& t) {
 // Ctrl-C, SIGTERM or SIGHUP: the first stops the run as the window's stop
 // does (the run's wait notices it on its next sweep); a second ends the
 // process at once.
-volatile std::sig_atomic_t signalsSeen = 0;
+// Lock-free, so safe in a handler that may run on any of the run's threads.
+std::atomic<int> signalsSeen{0};
 
 void onStopSignal(int sig) {
-  if (signalsSeen == 0) {
-    signalsSeen = 1;
-    return;
-  }
+  if (signalsSeen.fetch_add(1) == 0) return;
   std::signal(sig, SIG_DFL);
   std::raise(sig);
 }
