@@ -113,8 +113,33 @@ LoadResult Station::reloadProfile(const std::string& path) {
   return r;
 }
 
+bool Station::holdRecords(const std::string& profilePath, const std::string& logPath) {
+  // What this station holds already stays held (a second lock of our own would fail).
+  auto take = [](std::unique_ptr<PathLock>& held, const std::string& path) {
+    if (held && held->key() == PathLock::keyOf(path)) return std::move(held);
+    return PathLock::fileInUse(path);
+  };
+  auto profile = take(profileLock_, profilePath);
+  if (!profile->acquired()) {
+    op_.showMessage("The profile " + profilePath + " is in use by another station.", "Error", MessageIcon::Error);
+    return false;
+  }
+  auto log = take(logLock_, logPath);
+  if (!log->acquired()) {
+    if (!profileLock_) profileLock_ = std::move(profile);  // the one we had, given back
+    op_.showMessage("The log folder " + logPath + " is in use by another station.", "Error", MessageIcon::Error);
+    return false;
+  }
+  profileLock_ = std::move(profile);
+  logLock_ = std::move(log);
+  return true;
+}
+
 Station::StartResult Station::startUp(const std::string& profilePath, const std::string& benchFile, Clock* clock) {
   if (StartResult r = loadSettings(profilePath); r != StartResult::Ok) return r;
+  // Two stations on one profile would hand out the same serials; on one log
+  // folder they would lose each other's counts.
+  if (!holdRecords(profile_.iniFilePath, profile_.logPath)) return StartResult::InUse;
   // Every port gets its own buffers once, before any worker runs.
   for (auto& c : controllers_) {
     if (!c) c = std::make_unique<ControllerContext>();
@@ -164,6 +189,12 @@ Station::AutoDetectResult Station::flashAutoDetect(std::stop_token stop, const F
   gp_.DriveCurrent = 2;
   gp_.Bank = 0;
   ControllerContext& ctx = controller(result.slot);
+  // A real drive is read by this process alone.
+  const auto node = bench_ ? nullptr : PathLock::deviceNode(ctx.devicePath);
+  if (node && node->busy()) {
+    op_.showMessage("The drive " + ctx.devicePath + " is in use by another program.", "Error", MessageIcon::Error);
+    return result;
+  }
   ControllerOps ops(*transport_, ctx, stop);
   std::uint8_t withFlag = 0;
   std::uint8_t* buffer = ctx.buffers.first();

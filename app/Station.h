@@ -22,6 +22,7 @@
 #include "platform/Clock.h"
 #include "platform/DeviceTree.h"
 #include "platform/Hotplug.h"
+#include "platform/Locks.h"
 #include "platform/Operator.h"
 #include "platform/PassThrough.h"
 #include "platform/ProgramFolder.h"
@@ -47,6 +48,7 @@ class Station {
     ProfileFailed,    // the profile load failed (message shown)
     LogFolderFailed,  // "Cannot create log directory." (shown)
     TooManyPorts,     // more hub ports than slots (limit message shown)
+    InUse,            // another station holds the profile or the log folder (message shown)
   };
 
   // The start-up sequence: data files, profile, devices (the bench when
@@ -58,6 +60,9 @@ class Station {
   // "Load INI": another profile into the settings, its load-time values into
   // the parameter block as at start-up. Messages are the caller's to show.
   LoadResult reloadProfile(const std::string& path);
+  // Takes the profile file and the log folder for this station alone, for as
+  // long as it runs. False (message shown) when another station has either.
+  bool holdRecords(const std::string& profilePath, const std::string& logPath);
 
   // The firmware texts the parameter block depends on, from the last file check.
   FirmwareTexts firmwareTexts() const { return {files_.familyText, files_.sataVersion}; }
@@ -139,6 +144,7 @@ class Station {
   std::unique_ptr<Volumes> volumes_;
   std::array<std::unique_ptr<ControllerContext>, SlotLimit> controllers_;
   FlashInfo flashInfo_;
+  std::unique_ptr<PathLock> profileLock_, logLock_;
 };
 
 }  // namespace qk

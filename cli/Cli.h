@@ -2,6 +2,7 @@
 // Shared state of the command-line front end. Each command file registers its
 // commands with a static CommandRegistration.
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <functional>
 #include <memory>
@@ -13,6 +14,10 @@
 #include "platform/ProgramFolder.h"
 
 namespace qk::cli {
+
+// Texts from profiles, drives and files need not be UTF-8: JSON output
+// replaces what is not, rather than failing.
+inline constexpr auto kJsonReplace = nlohmann::json::error_handler_t::replace;
 
 // Messages go to stderr as "Caption: text"; questions are read from the
 // terminal when there is one, otherwise they count as cancelled.
@@ -40,12 +45,13 @@ struct CliState {
   // --bench: a relative name is taken against the current folder when the file
   // is there, otherwise against the program folder.
   std::string benchPath() const;
-  // Takes the single-instance lock of this program folder and refuses a start
-  // from a network file system. False: the command must end with exit code 1.
-  bool enterStation();
+  // Takes the single-instance lock of this program folder (and the
+  // machine-wide one for a command on real drives) and refuses a start from a
+  // network file system. False: the command must end with exit code 1.
+  bool enterStation(bool realDrives = false);
 
  private:
-  std::unique_ptr<InstanceLock> instance_;
+  std::unique_ptr<InstanceLock> instance_, machine_;
 };
 
 using CommandSetup = std::function<void(CLI::App& app, CliState& state)>;

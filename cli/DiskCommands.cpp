@@ -84,7 +84,7 @@ void report(CliState& state, int slot, bool passed, const std::string& failText,
       j["record"] = {record->kind, record->lba, record->expected, record->received, record->index};
     }
     j.update(extra);
-    std::cout << j.dump() << std::endl;
+    std::cout << j.dump(-1, ' ', false, kJsonReplace) << std::endl;
   } else {
     std::cout << "Port" << slot << ": " << (passed ? "Pass" : "Fail") << "\n";
     for (auto& l : lines) std::cout << "  " << l << "\n";

@@ -64,7 +64,7 @@ int runFiles(CliState& state) {
     j["UsbImage"] = firmwareState(sel.usb);
     j["StatusText"] = sel.statusText;
     j["Caption"] = sel.caption;
-    std::cout << j.dump(2) << std::endl;
+    std::cout << j.dump(2, ' ', false, kJsonReplace) << std::endl;
   } else {
     auto programState = [](const std::string& path, const std::string& version) {
       if (!fileExists(path)) return "missing";
@@ -93,7 +93,7 @@ int runKeyFile(CliState& state, const std::optional<std::string>& text) {
     nlohmann::json j;
     j["KeyFile"] = folder.path() + kKeyFileName;
     j["Written"] = written;
-    std::cout << j.dump(2) << std::endl;
+    std::cout << j.dump(2, ' ', false, kJsonReplace) << std::endl;
   }
   return written ? 0 : 1;
 }
@@ -104,7 +104,7 @@ int runDecodeName(const CliState& state, const std::string& name) {
     nlohmann::json j;
     j["Name"] = name;
     j["Text"] = text;
-    std::cout << j.dump(2) << std::endl;
+    std::cout << j.dump(2, ' ', false, kJsonReplace) << std::endl;
   } else {
     std::cout << text << std::flush;
   }

@@ -99,7 +99,7 @@ std::unique_ptr<Station> loadStation(CliState& state) {
 }
 
 std::string text(const nlohmann::json& v) {
-  return v.is_string() ? v.get<std::string>() : v.dump();
+  return v.is_string() ? v.get<std::string>() : v.dump(-1, ' ', false, kJsonReplace);
 }
 
 void runParams(CliState& state) {
@@ -116,7 +116,7 @@ void runParams(CliState& state) {
     j["Capacity1000"] = info.capacity1000;
     j["Capacity1024"] = info.capacity1024;
     j["IdemaMaximum"] = idemaMaximum(gp);
-    std::cout << j.dump(2) << std::endl;
+    std::cout << j.dump(2, ' ', false, kJsonReplace) << std::endl;
     return;
   }
   std::cout << info.statusText << "\n";
@@ -153,7 +153,7 @@ void runIdema(CliState& state, const std::string& entry) {
     nlohmann::json j;
     j["ResPercentage"] = r.resPercentage;
     j["Ratio"] = r.ratio;
-    std::cout << j.dump(2) << std::endl;
+    std::cout << j.dump(2, ' ', false, kJsonReplace) << std::endl;
   } else {
     std::cout << "ResPercentage: " << r.resPercentage << std::endl;
   }
@@ -230,7 +230,7 @@ void runAutoDetect(CliState& state, std::optional<int> choice) {
     j["Channel"] = settings.Channel;
     j["Bank"] = settings.Bank;
     j["DrvCurrent"] = settings.DrvCurrent;
-    std::cout << j.dump(2) << std::endl;
+    std::cout << j.dump(2, ' ', false, kJsonReplace) << std::endl;
   } else if (!r.matches.empty()) {
     std::cout << "Port" << (r.slot + 1) << ":\n";
     for (const auto& m : matches) {

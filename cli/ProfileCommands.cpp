@@ -65,7 +65,7 @@ bool loadForCommand(CliState& state, Profile& profile) {
 
 void printText(const nlohmann::ordered_json& j) {
   for (const auto& [key, value] : j.items()) {
-    std::cout << key << " = " << (value.is_string() ? value.get<std::string>() : value.dump()) << "\n";
+    std::cout << key << " = " << (value.is_string() ? value.get<std::string>() : value.dump(-1, ' ', false, kJsonReplace)) << "\n";
   }
 }
 
@@ -82,7 +82,7 @@ const CommandRegistration reg([](CLI::App& app, CliState& state) {
     }
     auto j = toJson(p);
     if (state.json) {
-      std::cout << j.dump(2) << std::endl;
+      std::cout << j.dump(2, ' ', false, kJsonReplace) << std::endl;
     } else {
       printText(j);
     }
@@ -98,13 +98,21 @@ const CommandRegistration reg([](CLI::App& app, CliState& state) {
       return;
     }
     std::string path = target.empty() ? p.iniFilePath : target;
+    // A running station's profile is its own: an old copy saved over it would bring back its serials.
+    const auto held = PathLock::fileInUse(state.folder().resolve(path));
+    if (!held->acquired()) {
+      state.op.showMessage("The profile " + state.folder().resolve(path) + " is in use by another station.", "Error",
+                           MessageIcon::Error);
+      state.exitCode = 1;
+      return;
+    }
     if (!SaveProfile(path, p.settings, state.folder())) {
       std::cerr << "profile save: cannot write " << state.folder().resolve(path) << std::endl;
       state.exitCode = 1;
       return;
     }
     if (state.json) {
-      std::cout << nlohmann::json{{"saved", state.folder().resolve(path)}}.dump() << std::endl;
+      std::cout << nlohmann::json{{"saved", state.folder().resolve(path)}}.dump(-1, ' ', false, kJsonReplace) << std::endl;
     } else {
       std::cout << "Saved " << state.folder().resolve(path) << std::endl;
     }

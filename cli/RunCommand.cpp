@@ -1,8 +1,12 @@
 // run: START on the current profile, headless.
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
+
 #include <cstdio>
 #include <iostream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -71,10 +75,13 @@ class CliObserver : public RunObserver {
     redraw();
   }
   void elapsed(const std::string& text) override {
+    if (tick) tick();
     std::lock_guard lock(m_);
     elapsed_ = text;
     redraw();
   }
+  std::function<void()> tick;  // on every sweep of the run's wait, on the run's thread
+
   void finish() {
     std::lock_guard lock(m_);
     force_ = true;
@@ -128,6 +135,25 @@ std::string timeText(const LocalTime& t) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%04d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
   return buf;
+}
+
+// Ctrl-C, SIGTERM or SIGHUP: the first stops the run as the window's stop
+// does (the run's wait notices it on its next sweep); a second ends the
+// process at once.
+// Lock-free, so safe in a handler that may run on any of the run's threads.
+std::atomic<int> signalsSeen{0};
+
+void onStopSignal(int sig) {
+  if (signalsSeen.fetch_add(1) == 0) return;
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+void catchStopSignals() {
+  struct sigaction sa {};
+  sa.sa_handler = onStopSignal;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
 }
 
 struct RunArgs {
@@ -216,13 +242,16 @@ class RunOverrides {
     return true;
   }
 
-  // The station saves into the real profile, never into the copy.
-  void started(Station& station) {
+  // The station saves into the real profile, never into the copy, and holds
+  // the real one against other stations. False (message shown) when another holds it.
+  bool started(Station& station) {
     for (const auto& o : runtime_) setRuntimeKey(station.profile().settings, o);
-    if (copy_.empty()) return;
-    station.profile().iniFilePath = profile_;
+    if (copy_.empty()) return true;
     std::remove(copy_.c_str());
     copy_.clear();
+    if (!station.holdRecords(profile_, station.profile().logPath)) return false;
+    station.profile().iniFilePath = profile_;
+    return true;
   }
 
   void restore() {
@@ -249,11 +278,16 @@ class RunOverrides {
 };
 
 int runCommand(CliState& state, const RunArgs& args) {
+  catchStopSignals();
   RunOverrides overrides(state);
   if (!overrides.prepare(args.sets)) return 2;
   auto station = startStation(state);
   if (!station) return state.exitCode;
-  overrides.started(*station);
+  if (!overrides.started(*station)) return 1;
+  if (signalsSeen) {
+    std::cerr << "run: stopped before START" << std::endl;
+    return 1;
+  }
   RunOptions options;
   options.mask = args.mask;
   options.mode = args.claimNew ? RunMode::ClaimNew : RunMode::Production;
@@ -273,6 +307,14 @@ int runCommand(CliState& state, const RunArgs& args) {
   // With --json, stdout carries only the result object.
   CliObserver observer(live, state.json ? std::cerr : std::cout);
   RunEngine engine(*station, observer);
+  bool stopping = false;
+  observer.tick = [&engine, &stopping] {
+    if (!signalsSeen || stopping) return;
+    stopping = true;
+    std::cerr << "run: stopping; the log, reports and counters are written (a second signal ends at once)"
+              << std::endl;
+    engine.stop();
+  };
   RunOutcome out = engine.start(options);
   observer.finish();
   overrides.restore();
@@ -318,7 +360,7 @@ int runCommand(CliState& state, const RunArgs& args) {
     j["pass"] = s.NumberOfPass;
     j["total"] = s.TotalTestCount;
     j["ports"] = ports;
-    std::cout << j.dump(2) << std::endl;
+    std::cout << j.dump(2, ' ', false, kJsonReplace) << std::endl;
   } else if (out.ran) {
     std::cout << "Yield " << YieldText(s) << (out.logFile.empty() ? "" : ", log " + out.logFile) << std::endl;
   }

@@ -62,7 +62,7 @@ void printTable(Station& s) {
 
 void printResult(CliState& state, Station& s) {
   if (state.json) {
-    std::cout << scanJson(s).dump() << std::endl;
+    std::cout << scanJson(s).dump(-1, ' ', false, kJsonReplace) << std::endl;
   } else {
     printTable(s);
   }
@@ -71,7 +71,7 @@ void printResult(CliState& state, Station& s) {
 }  // namespace
 
 std::unique_ptr<Station> startStation(CliState& state) {
-  if (!state.enterStation()) {
+  if (!state.enterStation(state.bench.empty())) {
     state.exitCode = 1;
     return nullptr;
   }
@@ -114,7 +114,7 @@ void runWatch(CliState& state, double seconds) {
     idle.sleepFor(10);
     if (!sc.pollRescan()) continue;
     if (state.json) {
-      std::cout << scanJson(s).dump() << std::endl;
+      std::cout << scanJson(s).dump(-1, ' ', false, kJsonReplace) << std::endl;
     } else {
       for (int i = 0; i < std::min(sc.slotCount(), SlotLimit); ++i) {
         const std::string was = describe(before[i]), now = describe(sc.ports()[i]);

@@ -43,7 +43,7 @@ void runTable(CliState& state, const std::string& kindName, const std::string& f
   }
   const TableTransferOutcome& out = *run.transfer;
   if (state.json) {
-    std::cout << nlohmann::json{{"port", out.slot + 1}, {"ok", out.ok}, {"message", out.message}}.dump(2)
+    std::cout << nlohmann::json{{"port", out.slot + 1}, {"ok", out.ok}, {"message", out.message}}.dump(2, ' ', false, kJsonReplace)
               << std::endl;
   } else {
     std::cout << "Port" << out.slot + 1 << ": " << out.message << std::endl;
@@ -84,7 +84,7 @@ void runDetail(CliState& state, int slot) {
                         {"productString", d.productString},
                         {"vid", d.vid},
                         {"pid", d.pid}};
-    std::cout << j.dump(2) << std::endl;
+    std::cout << j.dump(2, ' ', false, kJsonReplace) << std::endl;
   } else {
     for (const DetailField& f : DetailFields(d)) {
       const std::string label = f.label;
@@ -126,7 +126,7 @@ void runDownload(CliState& state, int slot) {
   if (state.json) {
     nlohmann::json j = {{"port", slot}, {"step", step}, {"passed", ok}, {"serial", serial}};
     if (record) j["record"] = {{"code", work[0]}, {"channel", work[1]}};
-    std::cout << j.dump(2) << std::endl;
+    std::cout << j.dump(2, ' ', false, kJsonReplace) << std::endl;
   } else {
     std::cout << "Port" << slot << ": " << step << " " << (ok ? "Pass" : "Fail");
     if (record) std::cout << " (code " << int(work[0]) << ", channel " << int(work[1]) << ")";

@@ -71,13 +71,19 @@ std::string CliState::benchPath() const {
   return folder().resolve(bench);
 }
 
-bool CliState::enterStation() {
-  if (instance_) return true;
+bool CliState::enterStation(bool realDrives) {
   ProgramFolder f = folder();
-  if (isRemotePath(ProgramFolder::ofExecutable().path()) || isRemotePath(f.path())) return false;
-  auto lock = std::make_unique<InstanceLock>("QKMP", f.path());
-  if (!lock->acquired()) return false;
-  instance_ = std::move(lock);
+  if (!instance_) {
+    if (isRemotePath(ProgramFolder::ofExecutable().path()) || isRemotePath(f.path())) return false;
+    auto lock = std::make_unique<InstanceLock>("QKMP", f.path());
+    if (!lock->acquired()) return false;
+    instance_ = std::move(lock);
+  }
+  if (realDrives && !machine_) {
+    auto lock = std::make_unique<InstanceLock>("QKMP", f.path(), true);
+    if (!lock->acquired()) return false;
+    machine_ = std::move(lock);
+  }
   return true;
 }
 
@@ -99,6 +105,12 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     int rc = app.exit(e);
     return rc == 0 ? 0 : 2;
+  } catch (const std::exception& e) {
+    std::cerr << "qkstation-cli: " << e.what() << std::endl;
+    return 1;
+  } catch (...) {
+    std::cerr << "qkstation-cli: unexpected failure" << std::endl;
+    return 1;
   }
   return state.exitCode;
 }

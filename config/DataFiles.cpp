@@ -1,5 +1,7 @@
 #include "config/DataFiles.h"
 
+#include "platform/BoundedRead.h"
+
 #include <fstream>
 #include <sstream>
 
@@ -13,13 +15,8 @@ std::string ExtractText(const std::string& data, size_t offset, size_t length) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& data) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  if (in.bad()) return false;
-  data = ss.str();
-  return true;
+  // Images are small; a device or FIFO named in their place is not read.
+  return ReadBoundedFile(path, data, nullptr, 64u << 20) == ReadOutcome::Ok;
 }
 
 bool FirmwareImageIntact(const std::string& data) {

@@ -1,6 +1,7 @@
 #include "config/IniFile.h"
 
 #include "platform/AtomicWrite.h"
+#include "platform/BoundedRead.h"
 
 #include <algorithm>
 #include <cctype>
@@ -70,12 +71,19 @@ IniFile IniFile::parse(const std::string& input) {
   return ini;
 }
 
-IniFile IniFile::load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return IniFile{};
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  IniFile ini = parse(ss.str());
+IniFile IniFile::load(const std::string& path, std::string* error) {
+  std::string text, why;
+  switch (ReadBoundedFile(path, text, &why)) {
+    case ReadOutcome::Ok:
+      break;
+    case ReadOutcome::Missing:
+      return IniFile{};
+    case ReadOutcome::Refused:
+      std::cerr << "INI load: " << why << std::endl;
+      if (error) *error = why;
+      return IniFile{};
+  }
+  IniFile ini = parse(text);
   ini.fromFile_ = true;
   return ini;
 }
@@ -227,10 +235,11 @@ std::string IniFile::text() const {
   return out;
 }
 
-bool IniFile::save(const std::string& path) const {
-  std::string error;
-  if (writeFileAtomic(path, text(), &error)) return true;
-  std::cerr << "INI save: " << error << std::endl;
+bool IniFile::save(const std::string& path, std::string* error) const {
+  std::string reason;
+  if (writeFileAtomic(path, text(), &reason)) return true;
+  std::cerr << "INI save: " << reason << std::endl;
+  if (error) *error = reason;
   return false;
 }
 

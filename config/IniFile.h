@@ -15,7 +15,8 @@ class IniFile {
  public:
   IniFile() = default;
   // Reads the file; a missing or unreadable file gives an empty document.
-  static IniFile load(const std::string& path);
+  // Only regular files of sane size are read; `error` tells why another was not.
+  static IniFile load(const std::string& path, std::string* error = nullptr);
   static IniFile parse(const std::string& text);
 
   bool loadedFromFile() const { return fromFile_; }
@@ -37,7 +38,8 @@ class IniFile {
 
   std::string text() const;
   // Atomic replace of `path` (temporary file in the same folder, then rename).
-  bool save(const std::string& path) const;
+  // On failure `error` (when given) names the file and the reason.
+  bool save(const std::string& path, std::string* error = nullptr) const;
 
  private:
   struct Entry {

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 
 #include "config/IniFile.h"
 
@@ -30,6 +31,11 @@ std::string format1(const char* fmt, const std::string& arg) {
   return out;
 }
 
+// Relative names belong to the program folder, wherever the process was started from.
+std::string logFolder(const std::string& value, const ProgramFolder& folder) {
+  return value == "log" ? folder.path() + "log/" : folder.resolve(value);
+}
+
 void readSetting(const IniFile& ini, Profile& profile, const ProgramFolder& folder) {
   auto& s = profile.settings;
   const char* sec = "Setting";
@@ -51,8 +57,7 @@ void readSetting(const IniFile& ini, Profile& profile, const ProgramFolder& fold
   s.ConnectDevNum = ini.getInt(sec, "ConnectDevNum", 0);
   s.EnBarCode = ini.getInt(sec, "EnBarCode", 0);
   profile.mirrors.enSaveDefectTable = ini.getInt(sec, "EnSaveDefectTable", 0);
-  std::string logPath = ini.getString(sec, "LogPath", "log");
-  profile.logPath = logPath == "log" ? folder.path() + "log/" : logPath;
+  profile.logPath = logFolder(ini.getString(sec, "LogPath", "log"), folder);
 }
 
 void readTestItems(const IniFile& ini, Profile& profile) {
@@ -172,7 +177,12 @@ void readRdSetting(const IniFile& ini, Profile& profile) {
 
 LoadResult LoadProfile(const std::string& path, Profile& profile, const ProgramFolder& folder, Operator& op) {
   profile.iniFilePath = path;
-  IniFile ini = IniFile::load(path);
+  std::string refused;
+  IniFile ini = IniFile::load(path, &refused);
+  if (!refused.empty()) {
+    op.showMessage("The profile cannot be read: " + refused, "Error", MessageIcon::Error);
+    return LoadResult::Failed;
+  }
   if (!ini.loadedFromFile()) {
     op.showMessage(format1("The %s file cann't be found, and MP will create the file!\n", path), "Error",
                    MessageIcon::Error);
@@ -205,12 +215,24 @@ LoadResult LoadProfile(const std::string& path, Profile& profile, const ProgramF
       !directoryExists(profile.logPath)) {
     return LoadResult::LogFolderFailed;
   }
-  ReadYieldCounters(profile.logPath, profile.settings);
+  if (std::string problem = ReadYieldCounters(profile.logPath, profile.settings); !problem.empty()) {
+    op.showMessage(problem, "Error", MessageIcon::Warning);
+  }
   return LoadResult::Ok;
 }
 
-bool SaveProfile(const std::string& path, ProfileSettings s, const ProgramFolder& folder) {
+std::string ProfileLogFolder(const std::string& iniPath, const ProgramFolder& folder) {
+  return logFolder(IniFile::load(iniPath).getString("Setting", "LogPath", "log"), folder);
+}
+
+bool SaveProfile(const std::string& path, const Profile& profile, const ProgramFolder& folder, std::string* error) {
+  return SaveProfile(path, profile.settings, folder, profile.serialFloor.get(), error);
+}
+
+bool SaveProfile(const std::string& path, ProfileSettings s, const ProgramFolder& folder, const SerialFloor* floor,
+                 std::string* error) {
   std::string target = folder.resolve(path);
+  if (floor) s.SerialNum = floor->guard(s.SerialNum);
   IniFile ini = IniFile::load(target);
   const auto& t = s.TestItemEnabled;
 
@@ -277,21 +299,55 @@ bool SaveProfile(const std::string& path, ProfileSettings s, const ProgramFolder
     ini.setString("RDSetting", "LaterTableIn", s.LaterTableIn);
     ini.setString("RDSetting", "LaterTableOut", s.LaterTableOut);
   }
-  return ini.save(target);
+  return ini.save(target, error);
 }
 
-void ReadYieldCounters(const std::string& logPath, ProfileSettings& settings) {
-  IniFile ini = IniFile::load(logPath + kYieldFileName);
-  settings.TotalTestCount = ini.getInt("TestRecord", "TotalTestCount", 0);
-  settings.NumberOfPass = ini.getInt("TestRecord", "NumberOfPass", 0);
+namespace {
+
+// A stored count: decimal digits only, from 0 to what 63 bits hold.
+std::optional<std::int64_t> countValue(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  if (i < text.size() && text[i] == '+') ++i;
+  if (i == text.size()) return std::nullopt;
+  std::int64_t n = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c < '0' || c > '9') return std::nullopt;
+    if (n > (INT64_MAX - (c - '0')) / 10) return std::nullopt;
+    n = n * 10 + (c - '0');
+  }
+  return n;
 }
 
-bool WriteYieldCounters(const std::string& logPath, const ProfileSettings& settings) {
+}  // namespace
+
+std::string ReadYieldCounters(const std::string& logPath, ProfileSettings& settings) {
+  const std::string path = logPath + kYieldFileName;
+  std::string refused;
+  IniFile ini = IniFile::load(path, &refused);
+  settings.TotalTestCount = 0;
+  settings.NumberOfPass = 0;
+  if (!refused.empty()) return "The yield counters cannot be read (" + refused + "); they start again from 0.";
+  std::optional<std::int64_t> total = std::int64_t{0}, pass = std::int64_t{0};
+  if (ini.hasKey("TestRecord", "TotalTestCount")) total = countValue(ini.getString("TestRecord", "TotalTestCount", ""));
+  if (ini.hasKey("TestRecord", "NumberOfPass")) pass = countValue(ini.getString("TestRecord", "NumberOfPass", ""));
+  if (!total || !pass || *pass > *total) {
+    return "The yield counters in " + path + " cannot be read (TotalTestCount " +
+           ini.getString("TestRecord", "TotalTestCount", "") + ", NumberOfPass " +
+           ini.getString("TestRecord", "NumberOfPass", "") + "); they start again from 0.";
+  }
+  settings.TotalTestCount = *total;
+  settings.NumberOfPass = *pass;
+  return {};
+}
+
+bool WriteYieldCounters(const std::string& logPath, const ProfileSettings& settings, std::string* error) {
   std::string path = logPath + kYieldFileName;
   IniFile ini = IniFile::load(path);
   ini.setInt("TestRecord", "TotalTestCount", settings.TotalTestCount);
   ini.setInt("TestRecord", "NumberOfPass", settings.NumberOfPass);
-  return ini.save(path);
+  return ini.save(path, error);
 }
 
 std::string YieldText(const ProfileSettings& settings) {
@@ -303,9 +359,9 @@ std::string YieldText(const ProfileSettings& settings) {
 namespace qk {
 
 bool SaveAtExit(const Profile& profile, const ProgramFolder& folder) {
-  bool ok = SaveProfile(profile.iniFilePath, profile.settings, folder);
+  bool ok = SaveProfile(profile.iniFilePath, profile, folder);
   if (profile.iniFilePath.find(kDefaultProfileName) == std::string::npos) {
-    ok = SaveProfile(kDefaultProfileName, profile.settings, folder) && ok;
+    ok = SaveProfile(kDefaultProfileName, profile, folder) && ok;
   }
   return WriteYieldCounters(profile.logPath, profile.settings) && ok;
 }

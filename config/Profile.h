@@ -1,9 +1,11 @@
 #pragma once
 // Loading and saving the production profile, and the yield counters.
+#include <memory>
 #include <string>
 
 #include "config/FlashList.h"
 #include "config/ProfileSettings.h"
+#include "config/SerialFloor.h"
 #include "platform/Operator.h"
 #include "platform/ProgramFolder.h"
 
@@ -29,6 +31,9 @@ struct Profile {
   bool settingsUnlocked = true;
   FlashCatalogue catalogue;
   LoadTimeMirrors mirrors;
+  // Serials handed out by this station: every save keeps the stored serial
+  // ahead of them, whatever the pages hold. Survives "Load INI".
+  std::shared_ptr<SerialFloor> serialFloor = std::make_shared<SerialFloor>();
 };
 
 enum class LoadResult {
@@ -46,14 +51,24 @@ constexpr const char* kYieldFileName = "QKSSD.log";
 // counters. Sets profile.iniFilePath to `path`.
 LoadResult LoadProfile(const std::string& path, Profile& profile, const ProgramFolder& folder, Operator& op);
 
+// The log folder a profile file names ("LogPath"), as a load resolves it.
+std::string ProfileLogFolder(const std::string& iniPath, const ProgramFolder& folder);
+
 // Writes the keys the station owns into the INI file at `path` (relative names
 // against the program folder), leaving every other line as it was. False when
-// the file could not be written.
-bool SaveProfile(const std::string& path, ProfileSettings settings, const ProgramFolder& folder);
+// the file could not be written; `error` then names the file and the reason.
+// With a floor, the serial stored is never one already handed out.
+bool SaveProfile(const std::string& path, ProfileSettings settings, const ProgramFolder& folder,
+                 const SerialFloor* floor = nullptr, std::string* error = nullptr);
+// The station's own save of its profile: with its serial floor.
+bool SaveProfile(const std::string& path, const Profile& profile, const ProgramFolder& folder,
+                 std::string* error = nullptr);
 
 // Yield counters in section TestRecord of QKSSD.log in the log folder.
-void ReadYieldCounters(const std::string& logPath, ProfileSettings& settings);
-bool WriteYieldCounters(const std::string& logPath, const ProfileSettings& settings);
+// A counter that is not a whole number from 0 up (or passes above the total)
+// is not taken: it reads as 0 and the reason comes back for the operator.
+std::string ReadYieldCounters(const std::string& logPath, ProfileSettings& settings);
+bool WriteYieldCounters(const std::string& logPath, const ProfileSettings& settings, std::string* error = nullptr);
 // "%d / %d": passes first, then the total.
 std::string YieldText(const ProfileSettings& settings);
 

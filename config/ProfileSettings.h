@@ -12,8 +12,9 @@ constexpr size_t kSerialNumSize = 80;   // fixed buffer, zero-terminated: 79 cha
 
 struct ProfileSettings {
   // Yield counters (kept in QKSSD.log, not in the profile file).
-  std::int32_t TotalTestCount = 0;
-  std::int32_t NumberOfPass = 0;
+  // 64-bit: a line's counts pass 2^31 long before the station is retired.
+  std::int64_t TotalTestCount = 0;
+  std::int64_t NumberOfPass = 0;
 
   std::string ProductModel;
   std::int32_t MPVersion = 0;

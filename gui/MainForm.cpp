@@ -611,6 +611,23 @@ void TMainForm::myBitBtnClick(int slot) {
 
 void TMainForm::setRunControlsEnabled(bool enabled) {
   pages_->pageControl()->setEnabled(enabled);
+  // "Load INI", "Save INI", the settings lock and the flash auto-detect would
+  // change the profile (or drive a drive) under the run: off with the pages,
+  // back as they were (the settings lock may keep Save off). Stop stays on.
+  std::vector<QAbstractButton*> profileButtons = pages_->profileButtons();
+  for (QAbstractButton* b : pages_->toolBarButtons()) {
+    if (b->objectName() != "SpeedButton9") profileButtons.push_back(b);
+  }
+  if (!enabled) profileButtonsWere_.clear();
+  for (std::size_t i = 0; i < profileButtons.size(); ++i) {
+    QAbstractButton* b = profileButtons[i];
+    if (!enabled) {
+      profileButtonsWere_.push_back(b->isEnabled());
+      b->setEnabled(false);
+    } else {
+      b->setEnabled(i < profileButtonsWere_.size() ? profileButtonsWere_[i] : true);
+    }
+  }
   // The slots stay readable while the run goes: only their buttons and dragging are off.
   for (SlotPanel* p : panels_) {
     p->button()->setEnabled(enabled);

@@ -141,6 +141,7 @@ class TMainForm : public QMainWindow {
   QTimer* drawTimer_ = nullptr;
   QTimer* rescanTimer_ = nullptr;
   std::vector<SlotPanel*> panels_;
+  std::vector<bool> profileButtonsWere_;  // Load/Save INI before the run disabled them
   ScrollRange range_;
   int rows_ = 0;
   bool autoGrid_ = false;  // no saved arrangement: the grid follows the window's size

@@ -721,6 +721,8 @@ void SettingsPages::iniLoadBtnClick() {
     st.op().showMessage(kFlashFileChosenMessage);
     return;
   }
+  // Another station's profile or log folder is not taken over (message shown).
+  if (!st.holdRecords(*file, ProfileLogFolder(*file, st.folder()))) return;
   const LoadResult r = st.reloadProfile(*file);
   showIniFile();  // even a failed load leaves START and exit writing there
   // The pages follow the loaded settings before a failed log folder is
@@ -743,7 +745,7 @@ void SettingsPages::iniSaveBtnClick() {
   if (!file) return;
   st.profile().iniFilePath = *file;
   showIniFile();
-  if (!SaveProfile(*file, st.profile().settings, st.folder()))
+  if (!SaveProfile(*file, st.profile(), st.folder()))
     debugPrintf("Save INI: %s not written", file->c_str());
 }
 

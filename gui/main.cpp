@@ -5,6 +5,8 @@
 #include <QTimer>
 
 #include <exception>
+#include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +66,12 @@ int main(int argc, char** argv) {
   if (isRemotePath(ProgramFolder::ofExecutable().path()) || isRemotePath(folder.path())) return 1;
   InstanceLock instance("QKMP", folder.path());
   if (!instance.acquired()) return 1;
+  // Real drives are the machine's: one station drives them.
+  std::optional<InstanceLock> machine;
+  if (entry.bench.empty()) {
+    machine.emplace("QKMP", folder.path(), true);
+    if (!machine->acquired()) return 1;
+  }
 
   QApplication app(argc, argv);
   QApplication::setApplicationName("QK Station");
@@ -103,7 +111,11 @@ int main(int argc, char** argv) {
     }
     return app.exec();
   } catch (const std::exception& e) {
+    std::cerr << "qkstation: " << e.what() << std::endl;
     op.showMessage(e.what(), "Error", MessageIcon::Error);
     return 0;
+  } catch (...) {
+    std::cerr << "qkstation: unexpected failure" << std::endl;
+    return 1;
   }
 }

@@ -13,6 +13,13 @@
 
 namespace qk {
 
+namespace {
+bool directoryWritable(const char* dir) {
+  struct stat st {};
+  return stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && access(dir, W_OK) == 0;
+}
+}  // namespace
+
 std::string lockFolder() {
   std::string dir;
   if (const char* rt = std::getenv("XDG_RUNTIME_DIR"); rt && *rt) {
@@ -32,8 +39,14 @@ std::string lockFilePath(const std::string& name, const std::string& programFold
   return lockFolder() + "/" + name + "." + hash + ".lock";
 }
 
-InstanceLock::InstanceLock(const std::string& name, const std::string& programFolder) {
-  std::string path = lockFilePath(name, programFolder);
+std::string machineLockFolder() {
+  std::string dir = directoryWritable("/run/lock") ? "/run/lock/qkstation" : "/tmp/qkstation-machine";
+  if (mkdir(dir.c_str(), 01777) == 0) chmod(dir.c_str(), 01777);  // every user's stations meet here
+  return dir;
+}
+
+InstanceLock::InstanceLock(const std::string& name, const std::string& programFolder, bool machineWide) {
+  std::string path = machineWide ? machineLockFolder() + "/" + name + ".lock" : lockFilePath(name, programFolder);
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -41,6 +54,61 @@ InstanceLock::InstanceLock(const std::string& name, const std::string& programFo
     return;
   }
   fd_ = fd;
+}
+
+namespace {
+
+// The lock file of a path: named after the real path of its folder and its
+// own name (the file itself may not exist yet, or be replaced by a save).
+std::string pathKey(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  char real[4096];
+  if (realpath(p.c_str(), real)) return real;
+  const auto slash = p.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "." : p.substr(0, slash == 0 ? 1 : slash);
+  const std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+  if (realpath(dir.c_str(), real)) return std::string(real) + "/" + name;
+  return p;
+}
+
+}  // namespace
+
+PathLock::~PathLock() {
+  if (fd_ >= 0) close(fd_);
+}
+
+std::string PathLock::keyOf(const std::string& path) { return pathKey(path); }
+
+std::unique_ptr<PathLock> PathLock::fileInUse(const std::string& path) {
+  std::unique_ptr<PathLock> lock(new PathLock);
+  lock->key_ = pathKey(path);
+  char hash[32];
+  std::snprintf(hash, sizeof hash, "%016zx", std::hash<std::string>{}(lock->key_));
+  const std::string file = machineLockFolder() + "/path." + hash + ".lock";
+  int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return lock;
+  fchmod(fd, 0666);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    lock->busy_ = errno == EWOULDBLOCK;
+    close(fd);
+    return lock;
+  }
+  lock->fd_ = fd;
+  return lock;
+}
+
+std::unique_ptr<PathLock> PathLock::deviceNode(const std::string& devicePath) {
+  std::unique_ptr<PathLock> lock(new PathLock);
+  int fd = open(devicePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return lock;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    lock->busy_ = errno == EWOULDBLOCK;
+    close(fd);
+    return lock;
+  }
+  lock->fd_ = fd;
+  return lock;
 }
 
 InstanceLock::~InstanceLock() {

@@ -13,10 +13,15 @@ std::string lockFolder();
 // Lock file name for object `name` of the station in `programFolder`.
 std::string lockFilePath(const std::string& name, const std::string& programFolder);
 
-// The single-instance marker ("QKMP"): held for the life of the object.
+// Folder for machine-wide lock files, shared by every user of the machine.
+std::string machineLockFolder();
+
+// The single-instance marker ("QKMP"): held for the life of the object. Per
+// program folder on a bench; machine-wide on real drives, where two stations
+// would drive the same disks.
 class InstanceLock {
  public:
-  InstanceLock(const std::string& name, const std::string& programFolder);
+  InstanceLock(const std::string& name, const std::string& programFolder, bool machineWide = false);
   ~InstanceLock();
   InstanceLock(const InstanceLock&) = delete;
   InstanceLock& operator=(const InstanceLock&) = delete;
@@ -25,6 +30,33 @@ class InstanceLock {
 
  private:
   int fd_ = -1;
+};
+
+// An exclusive, non-blocking advisory lock held for the life of the object.
+// FileInUseLock: on a file or folder of the station (the profile, the log
+// folder), through a lock file named after its real path, so that it survives
+// the file being replaced. DeviceNodeLock: on a drive's device node itself.
+class PathLock {
+ public:
+  ~PathLock();
+  PathLock(const PathLock&) = delete;
+  PathLock& operator=(const PathLock&) = delete;
+  // False when another holder has it (or the lock file cannot be made).
+  bool acquired() const { return fd_ >= 0; }
+
+  static std::unique_ptr<PathLock> fileInUse(const std::string& path);
+  // Not acquired also when the node cannot be opened (a bench drive has no node).
+  static std::unique_ptr<PathLock> deviceNode(const std::string& devicePath);
+  bool busy() const { return busy_; }  // another holder has it
+  // The real path the lock stands for: two names of one file give one key.
+  static std::string keyOf(const std::string& path);
+  const std::string& key() const { return key_; }
+
+ private:
+  PathLock() = default;
+  int fd_ = -1;
+  bool busy_ = false;
+  std::string key_;
 };
 
 // A named mutex: a recursive mutex for the threads of this process and a file

@@ -1,5 +1,7 @@
 #include "protocol/FlashTables.h"
 
+#include "platform/BoundedRead.h"
+
 #include "platform/LittleEndian.h"
 
 #include <algorithm>
@@ -182,12 +184,10 @@ bool parseLaterFile(const std::string& t, const GlobalParameter& gp, std::uint32
 }
 
 bool readText(const std::string& path, std::string& text) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f) return false;
-  std::ostringstream s;
-  s << f.rdbuf();
-  text = s.str();
-  return !f.bad();
+  std::string why;
+  if (ReadBoundedFile(path, text, &why) == ReadOutcome::Ok) return true;
+  debugPrintf("%s", why.c_str());
+  return false;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "protocol/TableFile.h"
 
+#include "platform/BoundedRead.h"
+
 #include "platform/LittleEndian.h"
 
 #include <algorithm>
@@ -297,15 +299,12 @@ bool ImportTableText(const std::string& text, std::span<std::uint8_t> pages, con
 
 bool ImportTableFile(std::span<std::uint8_t> pages, const TableShape& shape, const std::string& path,
                      int firmwareType) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f) {
-    debugPrintf("table file %s cannot be opened", path.c_str());
+  std::string text, why;
+  if (ReadBoundedFile(path, text, &why) != ReadOutcome::Ok) {
+    debugPrintf("table file %s", why.c_str());
     return false;
   }
-  std::ostringstream text;
-  text << f.rdbuf();
-  if (f.bad()) return false;
-  return ImportTableText(text.str(), pages, shape, firmwareType);
+  return ImportTableText(text, pages, shape, firmwareType);
 }
 
 }  // namespace qk

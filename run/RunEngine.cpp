@@ -201,12 +201,22 @@ RunOutcome RunEngine::start(const RunOptions& options) {
   }
   if (!skipRun) {
     run(options, list, out);
-    if (!SaveProfile(station_.profile().iniFilePath, s, station_.folder())) {
-      debugPrintf("the profile could not be saved to %s", station_.profile().iniFilePath.c_str());
+    if (!out.refusal) {
+      std::string error;
+      if (!SaveProfile(station_.profile().iniFilePath, station_.profile(), station_.folder(), &error)) {
+        station_.op().showMessage("The profile could not be saved: " + error, "Error", MessageIcon::Error);
+      }
+      // What the pages show follows the serial actually stored.
+      s.SerialNum = station_.profile().serialFloor->guard(s.SerialNum);
     }
   }
   sc.setRunning(false);
   return out;
+}
+
+void RunEngine::refuse(RunOutcome& out, const std::string& message) {
+  station_.op().showMessage(message, "Error", MessageIcon::Error);
+  out.refusal = message;
 }
 
 void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutcome& out) {
@@ -247,6 +257,20 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   GlobalParameter& gp = station_.globalParameter();
   GetGlobalParameter(s, station_.profile().catalogue, {station_.files().familyText, station_.files().sataVersion}, gp);
 
+  // Real drives are held for the whole run: no other process drives them meanwhile.
+  std::vector<std::unique_ptr<PathLock>> nodeLocks;
+  if (!station_.bench()) {
+    for (int slot : active) {
+      const std::string path = sc.ports()[static_cast<std::size_t>(slot)].devicePath.str();
+      auto lock = PathLock::deviceNode(path);
+      if (lock->busy()) {
+        refuse(out, "The drive " + path + " of Port" + std::to_string(slot + 1) + " is in use by another program.");
+        return;
+      }
+      nodeLocks.push_back(std::move(lock));
+    }
+  }
+
   if (options.mode == RunMode::TableTransfer) {
     // The file named in the page's edit for the chosen transfer.
     const std::string* file = nullptr;
@@ -264,23 +288,48 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   // Serials, in slot order, before the first worker starts.
   const bool claimNew = options.mode == RunMode::ClaimNew;
   SerialPolicy policy{s.SNAutoInc != 0, s.SNDecimal != 0, s.SNErrReuse != 0, !claimNew && t[6] != 0};
-  serials_.setNext(s.SerialNum);
-  std::vector<std::string> barcodes;
+  Profile& profile = station_.profile();
+  // The run's records stay in the folder it started with.
+  const std::string logPath = profile.logPath;
+  SerialFloor& floor = *profile.serialFloor;
+  // Whatever the pages held, the book never goes back to a serial already handed out.
+  serials_.setNext(floor.guard(s.SerialNum));
+  if (std::string why = serials_.runsOut(static_cast<int>(active.size()), policy, floor.issuedSerials()); !why.empty()) {
+    refuse(out, why);
+    return;
+  }
+  const SerialBook before = serials_;
+  std::vector<std::string> serials, barcodes;
   {
     std::lock_guard lock(sc.scanLock());
-    for (int slot : active) {
-      PortContext& rec = sc.ports()[static_cast<std::size_t>(slot)];
-      std::string serial = serials_.take(policy);
-      const std::string barcode = sc.barcodeSerial(slot);
-      if (s.EnBarCode && !barcode.empty()) serial = barcode;
-      rec.serialNumber.assign(serial);
-      barcodes.push_back(barcode);
+    for (std::size_t k = 0; k < active.size(); ++k) {
+      serials.push_back(serials_.take(policy));
+      barcodes.push_back(sc.barcodeSerial(active[k]));
     }
   }
-  // The advanced serial is stored before any drive carries it, so a crash
-  // during the run can never hand the same serials out again.
+  // The advanced serial and the counters are stored before any drive carries
+  // a serial: a station that cannot store them hands nothing out.
   s.SerialNum = serials_.next();
-  SaveProfile(station_.profile().iniFilePath, s, station_.folder());
+  std::string error;
+  if (!WriteYieldCounters(logPath, s, &error) || !SaveProfile(profile.iniFilePath, profile, station_.folder(), &error)) {
+    serials_ = before;
+    s.SerialNum = before.next();
+    refuse(out, "The serial numbers cannot be stored, no drive was started: " + error);
+    return;
+  }
+  if (policy.autoIncrement && policy.advance) {
+    for (std::size_t k = 0; k < serials.size(); ++k) {
+      if (k >= before.queued() || !policy.reuseFailed) floor.issued(serials[k]);
+    }
+    floor.advanceTo(serials_.next());
+  }
+  {
+    std::lock_guard lock(sc.scanLock());
+    for (std::size_t k = 0; k < active.size(); ++k) {
+      PortContext& rec = sc.ports()[static_cast<std::size_t>(active[k])];
+      rec.serialNumber.assign(s.EnBarCode && !barcodes[k].empty() ? barcodes[k] : serials[k]);
+    }
+  }
 
   // One worker per active port, all started together.
   struct Port {
@@ -320,7 +369,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     setup.profile = s;
     setup.parameters = gp;  // each port its own copy
     setup.path = station_.transportState().transportPath();
-    setup.logPath = station_.profile().logPath;
+    setup.logPath = logPath;
     setup.firmwareFamily = familyCode;
     setup.barcodeSerial = barcodes[k];
     setups.push_back(std::move(setup));
@@ -400,7 +449,9 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
 
   // The ends are counted into the yield before the log, so its rows continue.
   refreshSlots();
-  WriteYieldCounters(station_.profile().logPath, s);
+  if (std::string error; !WriteYieldCounters(logPath, s, &error)) {
+    op.showMessage("The yield counters could not be saved: " + error, "Error", MessageIcon::Error);
+  }
   out.end = clock.localTime();
 
   RunLogInput log;
@@ -408,6 +459,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   log.end = out.end;
   log.testItems = list.texts();
   log.totalTestCount = s.TotalTestCount;
+  log.rowsWritten = ReadLogRowCount(logPath);
   log.freeBlockFields = t[6] && s.EnDumpFreeBlockInfo && station_.transportState().transportPath() == TransportPath::SataPath;
   std::vector<std::uint8_t> work(65536);
   for (auto& pp : ports) {
@@ -424,11 +476,13 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     log.ports.push_back(std::move(lp));
   }
   LogFileChoice& logFile = station_.logFile();
-  if (!AppendRunLog(logFile, log)) {
+  std::int64_t lastRow = 0;
+  if (!AppendRunLog(logFile, log, &lastRow)) {
     op.showMessage("Fail to open/create log file!", "Error", MessageIcon::Error);
     out.logFailed = true;
     return;
   }
+  if (!WriteLogRowCount(logPath, lastRow)) debugPrintf("the run log's row count could not be kept in %s", logPath.c_str());
   out.logFile = logFile.name;
   observer_.elapsed(ElapsedText((clock.nowMs() - startMs) / 1000));
 
@@ -441,7 +495,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
       if (rec.resultCode != 3 && rec.resultCode != 5) continue;
       const auto& record = (*details_[static_cast<std::size_t>(slot)])[static_cast<std::size_t>(rec.resultCode)];
       auto lines = rec.resultCode == 3 ? FlashInterfaceReport(record, flash, &rec) : StepReport(record, flash, &rec);
-      std::string path = WriteFailureReport(station_.profile().logPath,
+      std::string path = WriteFailureReport(logPath,
                                             out.end, slot, rec.serialNumber.str(), ReportText(lines));
       if (!path.empty()) out.reportFiles.push_back(path);
     }

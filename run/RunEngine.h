@@ -90,6 +90,8 @@ class RunEngine {
   std::optional<std::string> validate(const RunOptions& options, bool& skipRun);
   void run(const RunOptions& options, const TestItemList& list, RunOutcome& out);
   void refreshSlots();
+  // A refusal found once the drives are bound: shown, and no worker starts.
+  void refuse(RunOutcome& out, const std::string& message);
 
   Station& station_;
   OperationsFactory factory_;

@@ -4,12 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
 #include "config/ProfileSettings.h"
+#include "config/IniFile.h"
+#include "config/Profile.h"
+#include "platform/DebugOutput.h"
 #include "platform/FileNames.h"
 #include "run/ResultCodes.h"
 
@@ -40,33 +44,47 @@ long fileSize(const std::string& path) {
 }
 
 // The row number of the file's last line, 0 when there is none.
-int lastRow(const std::string& path) {
+std::int64_t lastRow(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::string line, last;
   while (std::getline(in, line)) {
     if (!line.empty() && line[0] >= '0' && line[0] <= '9') last = line;
   }
-  return last.empty() ? 0 : std::atoi(last.c_str());
+  return last.empty() ? 0 : std::atoll(last.c_str());
 }
 
-bool appendText(const std::string& path, const std::string& text) {
-  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+// Appends all of `text` or nothing: a failed write is cut back to the old end.
+// A last line left without its end (a process killed while writing) is closed
+// first, so the new rows never glue onto it.
+bool appendWhole(const std::string& path, std::string text) {
+  int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return false;
+  struct stat st {};
+  if (fstat(fd, &st) != 0) {
+    close(fd);
+    return false;
+  }
+  const off_t before = st.st_size;
+  char lastByte = '\n';
+  if (before > 0 && pread(fd, &lastByte, 1, before - 1) == 1 && lastByte != '\n') text.insert(0, "\r\n");
   const char* p = text.data();
   std::size_t left = text.size();
   bool ok = true;
   while (left > 0) {
     ssize_t n = write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
       ok = false;
       break;
     }
     p += n;
     left -= static_cast<std::size_t>(n);
   }
-  if (fsync(fd) != 0) ok = false;
-  return close(fd) == 0 && ok;
+  if (ok && fsync(fd) != 0) ok = false;
+  if (!ok && ftruncate(fd, before) != 0) debugPrintf("run log %s could not be cut back", path.c_str());
+  ok = close(fd) == 0 && ok;
+  if (!ok && before == 0) unlink(path.c_str());
+  return ok;
 }
 
 }  // namespace
@@ -78,29 +96,26 @@ std::string RunLogHeader(const std::vector<std::string>& testItems) {
   return h;
 }
 
-bool AppendRunLog(LogFileChoice& log, const RunLogInput& in) {
+bool AppendRunLog(LogFileChoice& log, const RunLogInput& in, std::int64_t* lastRowOut) {
   std::string text;
   long size = fileSize(log.name);
-  if (size < 0) {
-    text = RunLogHeader(in.testItems);
-  } else if (size >= log.sizeLimit) {
+  if (size >= log.sizeLimit) {
     ++log.index;
     log.name = LogFileName(log.folder, log.day, log.index);
     size = fileSize(log.name);
-    if (size < 0) text = RunLogHeader(in.testItems);
   }
-  const int active = static_cast<int>(in.ports.size());
-  int base = in.totalTestCount - active;
-  if (base < 0) base = 0;
+  if (size <= 0) text = RunLogHeader(in.testItems);
+  const std::int64_t active = static_cast<std::int64_t>(in.ports.size());
+  std::int64_t base = std::max<std::int64_t>({in.totalTestCount - active, in.rowsWritten, 0});
   if (size > 0) base = std::max(base, lastRow(log.name));
 
   const std::vector<int> rows = columns(in.testItems);
-  int k = 0;
+  std::int64_t k = 0;
   for (const auto& p : in.ports) {
-    char head[32];
-    std::snprintf(head, sizeof head, "%06d\t%06d\t", base + ++k, p.slot + 1);
+    char head[64];
+    std::snprintf(head, sizeof head, "%06lld\t%06d\t", static_cast<long long>(base + ++k), p.slot + 1);
     text += head;
-    text += timeText(in.start) + "\t" + timeText(in.end) + "\t" + p.serialNumber + "\t";
+    text += timeText(in.start) + "\t" + timeText(in.end) + "\t" + LogFieldText(p.serialNumber) + "\t";
     for (int row : rows) text += std::string(StepStatusText(p.stepStatus[static_cast<std::size_t>(row)])) + "\t";
     text += std::string(StepStatusText(p.stepStatus[25])) + "\t";
     if (in.freeBlockFields) {
@@ -112,7 +127,30 @@ bool AppendRunLog(LogFileChoice& log, const RunLogInput& in) {
     }
     text += "\r\n";
   }
-  return appendText(log.name, text);
+  if (!appendWhole(log.name, std::move(text))) return false;
+  if (lastRowOut) *lastRowOut = base + k;
+  return true;
+}
+
+std::int64_t ReadLogRowCount(const std::string& logPath) {
+  const std::string v = readIniString(logPath + kYieldFileName, "TestRecord", "RowCount", "0");
+  const long long n = std::atoll(v.c_str());
+  return n > 0 ? n : 0;
+}
+
+bool WriteLogRowCount(const std::string& logPath, std::int64_t rows) {
+  const std::string path = logPath + kYieldFileName;
+  IniFile ini = IniFile::load(path);
+  ini.setInt("TestRecord", "RowCount", rows);
+  return ini.save(path);
+}
+
+std::string LogFieldText(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return out;
 }
 
 std::vector<int> FreeBlockFields(std::span<const std::uint8_t> buffer) {

@@ -25,7 +25,8 @@ struct RunLogInput {
   LocalTime start, end;
   std::vector<std::string> testItems;  // texts of the test-item list, in list order
   std::vector<RunLogPort> ports;       // active ports of the run, slot order
-  std::int32_t totalTestCount = 0;     // after this run's ends were counted
+  std::int64_t totalTestCount = 0;     // after this run's ends were counted
+  std::int64_t rowsWritten = 0;        // the last row number ever written to this log folder
   bool freeBlockFields = false;
 };
 
@@ -33,10 +34,21 @@ struct RunLogInput {
 std::string RunLogHeader(const std::vector<std::string>& testItems);
 
 // Appends the run's lines (rolling over to the next index first when the file
-// has reached its limit). Row numbers continue from the counter and from the
-// last row already in the file, so they never repeat. False when the file can
-// neither be opened nor created.
-bool AppendRunLog(LogFileChoice& log, const RunLogInput& input);
+// has reached its limit). Row numbers continue from the counter, from the rows
+// ever written and from the last row already in the file, so they never
+// repeat; `lastRow` (optional) receives the last one written. The lines go in
+// whole or not at all: on a failed write the file is cut back. False when the
+// file can neither be opened nor created, or the lines could not be written.
+bool AppendRunLog(LogFileChoice& log, const RunLogInput& input, std::int64_t* lastRow = nullptr);
+
+// The number of the last row written to the run logs of a log folder (kept
+// beside the yield counters, so it survives roll-overs and restarts).
+std::int64_t ReadLogRowCount(const std::string& logPath);
+bool WriteLogRowCount(const std::string& logPath, std::int64_t rows);
+
+// A text as a log field: control characters (a TAB or CR would shift the
+// columns or split the line) become '?'.
+std::string LogFieldText(const std::string& text);
 
 // The free-block fields: 30 records of 12 bytes from offset 2; records that
 // start with 0xEB give the 16-bit value of bytes 7 (high) and 8 (low).

@@ -4,10 +4,12 @@
 
 namespace qk {
 
-std::string IncrementSerial(const std::string& serial, bool decimal) {
+std::string IncrementSerial(const std::string& serial, bool decimal, bool* carriedOut) {
+  if (carriedOut) *carriedOut = false;
   std::string s = serial;
   std::size_t end = s.find_first_of(std::string("\0\n", 2));
   if (end == std::string::npos) end = s.size();
+  bool carry = end > 0;
   for (std::size_t i = end; i-- > 0;) {
     char& c = s[i];
     if (decimal) {
@@ -16,6 +18,7 @@ std::string IncrementSerial(const std::string& serial, bool decimal) {
         continue;  // carry
       }
       c = (c >= '0' && c <= '8') ? static_cast<char>(c + 1) : '0';
+      carry = false;
       break;
     }
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -30,8 +33,10 @@ std::string IncrementSerial(const std::string& serial, bool decimal) {
     } else {
       c = '0';
     }
+    carry = false;
     break;
   }
+  if (carriedOut) *carriedOut = carry;
   return s;
 }
 
@@ -50,6 +55,29 @@ std::string SerialBook::take(const SerialPolicy& p) {
   std::string serial = next_;
   if (p.autoIncrement && p.advance) next_ = IncrementSerial(next_, p.decimal);
   return serial;
+}
+
+std::string SerialBook::runsOut(int ports, const SerialPolicy& p, const std::set<std::string>& issued) const {
+  if (!p.autoIncrement || !p.advance) return {};
+  std::size_t read = read_;
+  std::string next = next_;
+  std::set<std::string> seen;
+  for (int k = 0; k < ports; ++k) {
+    if (p.reuseFailed && read < queue_.size()) {
+      ++read;
+      continue;
+    }
+    seen.insert(next);
+    bool carried = false;
+    next = IncrementSerial(next, p.decimal, &carried);
+    if (carried || seen.count(next) != 0 || issued.count(next) != 0) {
+      const std::size_t end = next_.find_first_of(std::string("\0\n", 2));
+      const std::size_t length = end == std::string::npos ? next_.size() : end;
+      return "The serial number " + next_ + " runs out: " + std::to_string(ports) + " drives would count it past its " +
+             std::to_string(length) + " characters and hand out serial numbers again. Please set a new serial number.";
+    }
+  }
+  return {};
 }
 
 void SerialBook::endRun(const SerialPolicy& p, const std::vector<std::string>& failedDownloads) {

@@ -1,6 +1,7 @@
 #pragma once
 // Serial numbers handed to the drives of a run, and the run's elapsed time text.
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,8 @@ namespace qk {
 // ("9" -> "0" with carry, other non-digits -> "0" and stop) or hexadecimal
 // (upper-cased on the way, "F" -> "0" with carry, "9" -> "A"). A carry out of
 // the first character is dropped. Only the text before a NUL or line feed counts.
-std::string IncrementSerial(const std::string& serial, bool decimal);
+// `carriedOut` (optional) tells whether that happened.
+std::string IncrementSerial(const std::string& serial, bool decimal, bool* carriedOut = nullptr);
 
 // "1 Hour 2 Min 3 Sec"; parts that are zero are left out; 0 gives "".
 std::string ElapsedText(std::int64_t seconds);
@@ -34,6 +36,11 @@ class SerialBook {
   // At the run's end: the serials of this run's ports whose download failed,
   // in slot order, go before the unread rest of the old queue.
   void endRun(const SerialPolicy& policy, const std::vector<std::string>& failedDownloads);
+
+  // Why `ports` more takes would hand out a serial again (the count carrying
+  // out of the serial's length, or coming back to one already taken); empty
+  // when they would not. The book itself is not changed.
+  std::string runsOut(int ports, const SerialPolicy& policy, const std::set<std::string>& issued = {}) const;
 
   // The next fresh serial: what the profile stores and the page shows.
   const std::string& next() const { return next_; }

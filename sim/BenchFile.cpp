@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "config/IniFile.h"
+#include "platform/BoundedRead.h"
 #include "sim/BenchConfig.h"
 #include "sim/ParseUtil.h"
 
@@ -389,18 +390,16 @@ bool ParseBenchText(const std::string& text, const std::string& baseDirIn, const
 
 bool ParseBenchFile(const std::string& path, const BenchParseOptions& options, BenchConfig& out,
                     std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = path + ": cannot read the bench file";
+  std::string text, why;
+  if (ReadBoundedFile(path, text, &why) != ReadOutcome::Ok) {
+    error = why + ": cannot read the bench file";
     return false;
   }
-  std::ostringstream ss;
-  ss << in.rdbuf();
   auto slash = path.rfind('/');
   std::string dir = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
   out = BenchConfig{};
   out.file = path;
-  return ParseBenchText(ss.str(), dir, options, out, error);
+  return ParseBenchText(text, dir, options, out, error);
 }
 
 }  // namespace qk::sim

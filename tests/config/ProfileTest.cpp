@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "config/IniFile.h"
 #include "support/ProfileFixtures.h"
 #include "support/RecordingOperator.h"
@@ -243,4 +245,41 @@ TEST_F(ProfileTest, ExitSavesBothProfilesAndTheCounters) {
   ASSERT_TRUE(SaveAtExit(p, folder));
   EXPECT_EQ(readIniInt(dir.file("QKMassProd.ini"), "Setting", "TimeOut", 0), 4);
   EXPECT_EQ(readIniInt(dir.file("log/QKSSD.log"), "TestRecord", "NumberOfPass", 0), 4);
+}
+
+TEST_F(ProfileTest, ARelativeLogFolderBelongsToTheProgramFolder) {
+  // Started from anywhere, the station finds the same log folder.
+  const std::string cwd = std::filesystem::current_path();
+  TempDir elsewhere;
+  std::filesystem::current_path(elsewhere.path());
+  Loaded l = load("[Setting]\nLogPath=runs/\n");
+  std::filesystem::current_path(cwd);
+  EXPECT_EQ(l.result, LoadResult::Ok);
+  EXPECT_EQ(l.profile.logPath, dir.path() + "runs/");
+  EXPECT_TRUE(directoryExists(dir.path() + "runs/"));
+  EXPECT_FALSE(directoryExists(elsewhere.path() + "runs/"));
+}
+
+TEST_F(ProfileTest, AbsurdCountersAreReportedNotWrapped) {
+  dir.write("log/QKSSD.log", "[TestRecord]\nTotalTestCount=5000000000\nNumberOfPass=4999999999\n");
+  Loaded big = load("");
+  EXPECT_EQ(big.profile.settings.TotalTestCount, 5000000000LL);
+  EXPECT_EQ(YieldText(big.profile.settings), "4999999999 / 5000000000");
+  EXPECT_TRUE(big.op.messages.empty());
+
+  for (const char* bad : {"TotalTestCount=-2147483000\nNumberOfPass=1\n", "TotalTestCount=12x\nNumberOfPass=1\n",
+                          "TotalTestCount=99999999999999999999\nNumberOfPass=1\n",
+                          "TotalTestCount=3\nNumberOfPass=4\n"}) {
+    dir.write("log/QKSSD.log", std::string("[TestRecord]\n") + bad);
+    Loaded l = load("");
+    EXPECT_EQ(l.result, LoadResult::Ok) << bad;
+    EXPECT_EQ(YieldText(l.profile.settings), "0 / 0") << bad;
+    ASSERT_EQ(l.op.messages.size(), 1u) << bad;
+    EXPECT_NE(l.op.messages[0].text.find("QKSSD.log cannot be read"), std::string::npos) << l.op.messages[0].text;
+  }
+  std::filesystem::remove(dir.file("log/QKSSD.log"));
+  std::filesystem::create_directory(dir.file("log/QKSSD.log"));
+  Loaded unreadable = load("");
+  ASSERT_EQ(unreadable.op.messages.size(), 1u);
+  EXPECT_NE(unreadable.op.messages[0].text.find("QKSSD.log: not a regular file"), std::string::npos);
 }

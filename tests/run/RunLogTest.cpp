@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <csignal>
+
 #include "platform/FileNames.h"
+#include "platform/ProgramFolder.h"
 #include "support/TempDir.h"
 
 using namespace qk;
@@ -106,4 +112,46 @@ TEST(FailureReport, NamesStayInTheFolderAndNeverReplaceEachOther) {
   EXPECT_EQ(SafeFileNamePart(".."), "__");
   EXPECT_EQ(SafeFileNamePart("QK_0123"), "QK_0123");
   EXPECT_EQ(WriteFailureReport(dir.path() + "missing/", end, 0, "A", "r"), "");
+}
+
+TEST(RunLog, RowsGoInWholeOrNotAtAll) {
+  test::TempDir dir;
+  LogFileChoice log = ChooseLogFile(dir.path(), {2026, 12, 7, 0, 0, 0});
+  ASSERT_TRUE(AppendRunLog(log, twoPorts()));
+  const std::string before = dir.read(bareFileName(log.name));
+
+  // A full disk: the file may grow by a few bytes only.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old {};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit small = old;
+  small.rlim_cur = before.size() + 20;
+  setrlimit(RLIMIT_FSIZE, &small);
+  const bool written = AppendRunLog(log, twoPorts());
+  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(dir.read(bareFileName(log.name)), before);
+
+  // A line cut short by a killed process: the next rows start on a line of their own.
+  dir.write(bareFileName(log.name), before + "000003\t000001\t2026/12/");
+  ASSERT_TRUE(AppendRunLog(log, twoPorts()));
+  const std::string after = dir.read(bareFileName(log.name));
+  EXPECT_NE(after.find("2026/12/\r\n000004\t000001\t"), std::string::npos) << after;
+}
+
+TEST(RunLog, ControlCharactersNeverShiftOrSplitAColumn) {
+  test::TempDir dir;
+  LogFileChoice log = ChooseLogFile(dir.path(), {2026, 12, 7, 0, 0, 0});
+  RunLogInput in = twoPorts();
+  in.ports[0].serialNumber = std::string("SN\t00\r1\n\x7f");
+  ASSERT_TRUE(AppendRunLog(log, in));
+  const std::string text = dir.read(bareFileName(log.name));
+  EXPECT_NE(text.find("\tSN?00?1??\t"), std::string::npos) << text;
+  // Header and two rows, each with as many fields as the header.
+  std::size_t lines = 0, start = 0;
+  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2, ++lines) {
+    const std::string line = text.substr(start, end - start);
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 9) << line;
+  }
+  EXPECT_EQ(lines, 3u);
 }

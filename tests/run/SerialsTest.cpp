@@ -1,5 +1,7 @@
 #include "run/Serials.h"
 
+#include "config/SerialFloor.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -67,4 +69,50 @@ TEST(SerialBook, ReuseReissuesOnlyFailedSerialsAcrossRuns) {
   // The fresh sequence never fell back: everything issued lies below the next serial.
   for (const auto& s : fresh) EXPECT_LT(s, book.next());
   EXPECT_EQ(book.queued(), 2u);
+}
+
+TEST(SerialBook, RunsOutWhenTheCountWouldComeBackToAnIssuedSerial) {
+  bool carried = false;
+  EXPECT_EQ(IncrementSerial("09", true, &carried), "10");
+  EXPECT_FALSE(carried);
+  EXPECT_EQ(IncrementSerial("99", true, &carried), "00");
+  EXPECT_TRUE(carried);
+  EXPECT_EQ(IncrementSerial("X9", true, &carried), "00");  // ends at the letter: no carry out
+  EXPECT_FALSE(carried);
+
+  SerialPolicy p{true, true, false, true};
+  EXPECT_EQ(SerialBook("0").runsOut(9, p), "");
+  EXPECT_NE(SerialBook("0").runsOut(10, p), "");  // the tenth increment wraps to 0
+  EXPECT_NE(SerialBook("F0").runsOut(20, {true, false, false, true}), "");
+  EXPECT_EQ(SerialBook("5").runsOut(50, {false, true, false, true}), "");  // no counting: the operator's choice
+  EXPECT_NE(SerialBook("5").runsOut(1, p, {"6"}), "");                      // the next one went out before
+
+  // Queued re-issues take no fresh serial.
+  SerialBook book("7");
+  SerialPolicy reuse{true, true, true, true};
+  book.take(reuse);
+  book.endRun(reuse, {"7"});
+  EXPECT_EQ(book.runsOut(2, reuse), "");
+  EXPECT_NE(book.runsOut(3, reuse), "");
+}
+
+TEST(SerialFloor, OrdersSerialsOfOneFormOnly) {
+  EXPECT_TRUE(SerialBefore("QK_0099", "QK_0100"));
+  EXPECT_TRUE(SerialBefore("QK0a", "QK0B"));  // hexadecimal digits of either case
+  EXPECT_FALSE(SerialBefore("QK_0100", "QK_0100"));
+  EXPECT_FALSE(SerialBefore("QK_0100", "QK_0099"));
+  EXPECT_FALSE(SerialBefore("AB0001", "QK_0100"));  // another form: not ordered
+  EXPECT_FALSE(SerialBefore("001", "0001"));
+
+  SerialFloor floor;
+  EXPECT_EQ(floor.guard("000100"), "000100");  // nothing handed out yet
+  floor.issued("000100");
+  floor.issued("000101");
+  floor.advanceTo("000102");
+  EXPECT_EQ(floor.guard("000100"), "000102");
+  EXPECT_EQ(floor.guard("000050"), "000102");
+  EXPECT_EQ(floor.guard("000200"), "000200");
+  EXPECT_EQ(floor.guard("AB0001"), "AB0001");
+  floor.advanceTo("000090");  // never backwards
+  EXPECT_EQ(floor.guard("000095"), "000102");
 }

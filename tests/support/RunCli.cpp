@@ -4,7 +4,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <functional>
+#include <thread>
 #include <fstream>
 #include <sstream>
 
@@ -20,6 +24,78 @@ std::string slurp(const std::string& path) {
   return ss.str();
 }
 }  // namespace
+
+namespace {
+
+// Polling a process from outside has no clock to wait on: short real naps, bounded by the deadline.
+bool pollUntil(const std::function<bool()>& done, int deadlineMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+}  // namespace
+
+CliProcess::CliProcess(const std::vector<std::string>& args, const std::string& captureFolder)
+    : outPath_(captureFolder + "cli.out"), errPath_(captureFolder + "cli.err") {
+  pid_ = fork();
+  if (pid_ == 0) {
+    int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int in = open("/dev/null", O_RDONLY);
+    dup2(out, 1);
+    dup2(err, 2);
+    dup2(in, 0);
+    std::vector<std::string> all{QK_BIN_DIR "/qkstation-cli"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+}
+
+CliProcess::~CliProcess() {
+  if (pid_ > 0 && !reaped_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+std::string CliProcess::out() const { return slurp(outPath_); }
+std::string CliProcess::err() const { return slurp(errPath_); }
+
+bool CliProcess::waitForOutput(const std::string& text, int deadlineMs) {
+  bool ended = false;
+  const bool found = pollUntil([&] {
+    if (out().find(text) != std::string::npos) return true;
+    ended = waitpid(pid_, nullptr, WNOHANG) == pid_;
+    if (ended) reaped_ = true;
+    return ended;
+  }, deadlineMs);
+  return found && !ended;
+}
+
+std::optional<CliProcess::End> CliProcess::waitEnd(int deadlineMs) {
+  if (reaped_) return std::nullopt;
+  int status = 0;
+  if (!pollUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, deadlineMs)) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    reaped_ = true;
+    return std::nullopt;
+  }
+  reaped_ = true;
+  End e;
+  e.exited = WIFEXITED(status);
+  if (e.exited) e.exitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) e.signal = WTERMSIG(status);
+  return e;
+}
 
 CliResult runCli(const std::vector<std::string>& args) {
   TempDir capture;
