@@ -119,7 +119,8 @@ class ScriptedOps : public PortOperations {
   bool quickRwTest(WorkBuffer) override { return step("quickRw"); }
   bool rwTestPercentage(WorkBuffer, int percent) override { return step("rw" + std::to_string(percent)); }
   bool eraseAllData(WorkBuffer) override { return step("erase"); }
-  bool capacityProbe(WorkBuffer, const std::string& driveId, bool keepData) override {
+  bool capacityProbe(WorkBuffer b, const std::string& driveId, bool keepData) override {
+    b[0] = 0x42;
     probeId = driveId;
     probeKeptData = keepData;
     return step("probe");
