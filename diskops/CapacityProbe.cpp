@@ -214,6 +214,7 @@ CapacityProbeResult Prober::run() {
     out.positions = positions_.size();
     return out;
   };
+  job_.device.leaveLoaderMode(buffer_);
   const std::uint32_t sectors = job_.device.capacitySectors();
   if (sectors == 0) return finish({CapacityProbeRecord::NoCapacity});
   positions_ = CapacityProbePositions(sectors, o_.nonce, o_.randomPositions);

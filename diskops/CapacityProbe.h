@@ -53,7 +53,7 @@ struct CapacityProbeResult {
 // nonce. Ascending, no repeats.
 std::vector<std::uint32_t> CapacityProbePositions(std::uint32_t sectors, std::uint64_t nonce, int randomPositions);
 
-// Runs the probe; `buffer` (at least 64 KiB) receives the failure record.
+// Leaves loader mode, then runs the probe; `buffer` (at least 64 KiB) receives the failure record.
 CapacityProbeResult CapacityProbe(DiskJob& job, const CapacityProbeOptions& options, std::uint8_t* buffer);
 
 // A nonce for a new run.

@@ -135,7 +135,6 @@ bool StationOperations::eraseAllData(WorkBuffer b) {
 }
 
 bool StationOperations::capacityProbe(WorkBuffer b, const std::string& driveId, bool keepData) {
-  job_.device.leaveLoaderMode(b.data());
   CapacityProbeOptions options;
   options.driveId = driveId;
   options.nonce = NewProbeNonce();
