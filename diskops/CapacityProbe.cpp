@@ -40,9 +40,12 @@ void makeStamp(const CapacityProbeOptions& o, std::uint32_t lba, std::uint8_t* s
   put64(s + 8, o.nonce);
   put64(s + 16, lba);
   std::memcpy(s + 24, o.driveId.data(), std::min(o.driveId.size(), kIdBytes));
-  std::uint64_t state = o.nonce ^ (static_cast<std::uint64_t>(lba) << 20) ^ lba;
+  // Seeded once per stamp, then a cheap xorshift: every stamp is made twice per probe.
+  std::uint64_t state = mix(o.nonce ^ mix(lba)) | 1;
   for (std::size_t at = 64; at < kSector; at += 8) {
-    state = mix(state);
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
     put64(s + at, state);
   }
 }
