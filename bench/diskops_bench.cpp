@@ -4,6 +4,7 @@
 //   rwfull:   write-then-verify of a file-backed drive against badblocks -w -t 0x5555
 //   format:   FAT32 format of a 64 GiB file-backed drive against mkfs.fat -F 32
 //   copy:     a 1 GiB plain image onto a drive against dd bs=64k conv=notrunc
+//   probe:    the capacity probe against the full R/W test of the same file-backed drive
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "diskops/CapacityProbe.h"
 #include "diskops/Fat32Formatter.h"
 #include "diskops/ImageCopy.h"
 #include "diskops/Partitioner.h"
@@ -132,6 +134,35 @@ void BM_FullRwTestAgainstBadblocks(benchmark::State& state) {
   state.counters["ours_over_badblocks"] = ours / theirs;
 }
 BENCHMARK(BM_FullRwTestAgainstBadblocks)->Arg(512)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_ProbeAgainstFullRwTest(benchmark::State& state) {
+  const std::uint64_t mib = static_cast<std::uint64_t>(state.range(0));
+  const std::string dir = scratch();
+  double probe = 0, full = 0;
+  std::uint64_t moved = 0;
+  for (auto _ : state) {
+    FileDrive drive(dir + "/drive.img", mib * 2048);
+    qk::DiskJob job = drive.job();
+    std::vector<std::uint8_t> buffer(qk::kRwBufferBytes);
+    qk::CapacityProbeOptions options;
+    options.driveId = "BENCH";
+    options.nonce = 42;
+    probe = timed([&] {
+      const qk::CapacityProbeResult r = qk::CapacityProbe(job, options, buffer.data());
+      if (!r.passed) state.SkipWithError("probe failed");
+      moved = r.bytesMoved;
+    });
+    full = timed([&] {
+      if (!qk::RWTestPercentageWithProgress(job, buffer.data(), 100)) state.SkipWithError("R/W test failed");
+    });
+  }
+  std::filesystem::remove_all(dir);
+  state.counters["probe_s"] = probe;
+  state.counters["full_rw_s"] = full;
+  state.counters["probe_over_full_rw"] = probe / full;
+  state.counters["probe_MiB_moved"] = static_cast<double>(moved) / (1 << 20);
+}
+BENCHMARK(BM_ProbeAgainstFullRwTest)->Arg(1024)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_FormatAgainstMkfsFat(benchmark::State& state) {
   const std::uint64_t sectors = 64ull * 1024 * 2048;  // 64 GiB

@@ -1,6 +1,7 @@
 // A production run of 50 drives against one drive, on the bench with its time
 // factor fixed: the fixed waits of all ports run in parallel, so the ratio of
-// wall times should stay near 1. Also the station's CPU time per drive.
+// wall times should stay near 1. Also the station's CPU time per drive, and
+// the same with the capacity probe on.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -16,7 +17,7 @@
 
 namespace {
 
-std::string makeLine(int drives) {
+std::string makeLine(int drives, bool probe = false) {
   std::string dir = (std::filesystem::temp_directory_path() / "qkbench-XXXXXX").string();
   if (!mkdtemp(dir.data())) std::abort();
   dir += "/";
@@ -32,7 +33,7 @@ std::string makeLine(int drives) {
   std::ofstream(dir + "line.bench") << bench;
   std::ofstream(dir + "QKMassProd.ini")
       << "[TestItems]\nEnFlashModule=1\nEnSataTest=1\nEnFlashTest=1\nEnPreFormat=1\nEnRWTest=1\n"
-         "[FlashSetting]\nFlashUniName=WBG\nChannel=4\nBank=2\n";
+         << (probe ? "EnCapacityProbe=1\n" : "") << "[FlashSetting]\nFlashUniName=WBG\nChannel=4\nBank=2\n";
   return dir;
 }
 
@@ -62,7 +63,8 @@ RunCost runLine(const std::string& dir) {
 }
 
 void BM_RunFiftyAgainstOne(benchmark::State& state) {
-  const std::string one = makeLine(1), fifty = makeLine(50);
+  const bool probe = state.range(0) != 0;
+  const std::string one = makeLine(1, probe), fifty = makeLine(50, probe);
   RunCost a{}, b{};
   for (auto _ : state) {
     a = runLine(one);
@@ -75,6 +77,6 @@ void BM_RunFiftyAgainstOne(benchmark::State& state) {
   std::filesystem::remove_all(one);
   std::filesystem::remove_all(fifty);
 }
-BENCHMARK(BM_RunFiftyAgainstOne)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RunFiftyAgainstOne)->ArgName("probe")->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

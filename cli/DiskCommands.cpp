@@ -1,4 +1,4 @@
-// format, rwtest, erase, copy-image and capture: the disk operations on one port.
+// format, rwtest, probe, erase, copy-image and capture: the disk operations on one port.
 #include <unistd.h>
 
 #include <iostream>
@@ -7,6 +7,7 @@
 
 #include "cli/Cli.h"
 #include "cli/StationStart.h"
+#include "diskops/CapacityProbe.h"
 #include "diskops/DiskFormatStep.h"
 #include "diskops/ImageCopy.h"
 #include "diskops/RwTests.h"
@@ -68,21 +69,17 @@ DiskJob jobFor(PortPick& p) {
   return DiskJob{*p.device, s.volumes(), s.clock(), &s.op(), {}, std::max(1, s.scanner().deviceCount())};
 }
 
-// The outcome, and on failure the error report's words: the step's failure text, then the record.
+// The outcome, and on failure the error report's words: the step's failure text, then the record's lines.
 void report(CliState& state, int slot, bool passed, const std::string& failText,
-            const RwFailureRecord* record, nlohmann::json extra = nlohmann::json::object()) {
+            const std::vector<std::string>& recordLines, const nlohmann::json& record, nlohmann::json extra) {
   std::vector<std::string> lines;
   if (!passed) {
     lines.push_back(failText);
-    if (record) {
-      for (auto& l : record->describe()) lines.push_back(l);
-    }
+    lines.insert(lines.end(), recordLines.begin(), recordLines.end());
   }
   if (state.json) {
     nlohmann::json j = {{"port", slot}, {"passed", passed}, {"report", lines}};
-    if (!passed && record) {
-      j["record"] = {record->kind, record->lba, record->expected, record->received, record->index};
-    }
+    if (!passed && !record.is_null()) j["record"] = record;
     j.update(extra);
     std::cout << j.dump(-1, ' ', false, kJsonReplace) << std::endl;
   } else {
@@ -91,6 +88,14 @@ void report(CliState& state, int slot, bool passed, const std::string& failText,
     std::cout << std::flush;
   }
   if (!passed) state.exitCode = 1;
+}
+
+void report(CliState& state, int slot, bool passed, const std::string& failText, const RwFailureRecord* record,
+            nlohmann::json extra = nlohmann::json::object()) {
+  report(state, slot, passed, failText, record ? record->describe() : std::vector<std::string>{},
+         record ? nlohmann::json{record->kind, record->lba, record->expected, record->received, record->index}
+                : nlohmann::json(),
+         std::move(extra));
 }
 
 void runFormat(CliState& state, int slot) {
@@ -166,6 +171,23 @@ void runCopyImage(CliState& state, int slot, const std::string& file) {
   report(state, slot, ok, "Copy Image Fail", nullptr);
 }
 
+void runProbe(CliState& state, int slot) {
+  PortPick p;
+  if (!pickPort(state, slot, p)) return;
+  DiskJob job = jobFor(p);
+  std::vector<std::uint8_t> buffer(kRwBufferBytes);
+  CapacityProbeOptions options;
+  const PortContext& port = p.station->scanner().ports()[slot - 1];
+  options.driveId = port.serialNumber.empty() ? port.usbSerial.str() : port.serialNumber.str();
+  options.nonce = NewProbeNonce();
+  const CapacityProbeResult r = CapacityProbe(job, options, buffer.data());
+  const CapacityProbeRecord& c = r.record;
+  nlohmann::json record = {{"kind", c.kind}, {"lba", c.lba}, {"found", c.found}, {"foundLba", c.foundLba},
+                           {"estimateSectors", c.estimate}};
+  report(state, slot, r.passed, "Capacity Probe Fail", c.describe(), record,
+         {{"positions", r.positions}, {"bytesMoved", r.bytesMoved}});
+}
+
 // Answers the capture's file question with the command's argument.
 class CaptureOperator : public Operator {
  public:
@@ -211,6 +233,11 @@ const CommandRegistration registration([](CLI::App& app, CliState& state) {
     }
     runRwTest(state, *slot, *quick ? RwMode::Quick : *full ? RwMode::Full : RwMode::Percent, *percent);
   });
+
+  auto* probe = app.add_subcommand(
+      "probe", "Capacity and address probe: stamps across the drive read back after all are written; the data is put back");
+  probe->add_option("PORT", *slot, "Slot number (1-based)")->required();
+  probe->callback([&state, slot] { runProbe(state, *slot); });
 
   auto* erase = app.add_subcommand("erase", "Write 0xFF over the whole drive");
   erase->add_option("PORT", *slot, "Slot number (1-based)")->required();

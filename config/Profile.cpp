@@ -87,6 +87,7 @@ void readTestItems(const IniFile& ini, Profile& profile) {
   s.CheckMaxTemperatureValue = ini.getInt(sec, "CheckMaxTemperatureValue", 0);
   // Steps 12..23 have no key: they start off with every load.
   for (int i = 12; i <= kTestItemCount; ++i) t[static_cast<size_t>(i)] = 0;
+  t[24] = ini.getInt(sec, "EnCapacityProbe", 0) ? 1 : 0;
 }
 
 void readDeviceSetting(const IniFile& ini, Profile& profile, Operator& op) {
@@ -256,6 +257,8 @@ bool SaveProfile(const std::string& path, ProfileSettings s, const ProgramFolder
   ini.setInt("TestItems", "DiskFormat", s.DiskFormat);
   ini.setString("TestItems", "DiskLabel", s.DiskLabel);
   if (t[10] != 0) ini.setString("TestItems", "CopyImagePath", s.CopyImagePath);
+  // Written once chosen, so profiles that never used the probe keep their keys.
+  if (t[24] != 0 || ini.hasKey("TestItems", "EnCapacityProbe")) ini.setInt("TestItems", "EnCapacityProbe", t[24] ? 1 : 0);
   if (t[11] != 0) {
     ini.setInt("TestItems", "EnCheckTemperature", t[11]);
     ini.setInt("TestItems", "CheckMaxTemperatureValue", s.CheckMaxTemperatureValue);

@@ -27,6 +27,7 @@ const std::array<const char*, kTestItemCount + 1> kTestItemNames = {
     "R/W Test (Full)",
     "EraseAllData",
     "QC Check Tables",
+    "Capacity Probe",
 };
 
 }  // namespace qk

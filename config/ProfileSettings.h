@@ -7,7 +7,7 @@
 
 namespace qk {
 
-constexpr int kTestItemCount = 23;      // production steps 1..23
+constexpr int kTestItemCount = 24;      // production steps 1..24 (24: the capacity probe)
 constexpr size_t kSerialNumSize = 80;   // fixed buffer, zero-terminated: 79 characters at most
 
 struct ProfileSettings {

@@ -14,6 +14,7 @@ TestItemList TestItemList::FromProfile(const ProfileSettings& s) {
   }
   if (s.TestItemEnabled[9]) list.entries_.push_back({"Disk Format", false});
   if (s.TestItemEnabled[11]) list.entries_.push_back({"Check Temperature", false});
+  list.entries_.push_back({kTestItemNames[24], false});  // chosen here, so always listed
   for (auto& e : list.entries_) {
     for (int n = 1; n <= kTestItemCount; ++n) {
       if (e.name == kTestItemNames[static_cast<std::size_t>(n)]) e.checked = s.TestItemEnabled[static_cast<std::size_t>(n)] != 0;
@@ -33,7 +34,10 @@ void TestItemList::applyTo(ProfileSettings& s) {
 }
 
 void TestItemList::applyMask(int mask) {
-  for (std::size_t k = 0; k < entries_.size(); ++k) entries_[k].checked = k < 8 && ((mask >> k) & 1) != 0;
+  // The probe is not one of the mask's entries: it keeps its mark.
+  for (std::size_t k = 0; k < entries_.size(); ++k) {
+    if (entries_[k].name != kTestItemNames[24]) entries_[k].checked = k < 8 && ((mask >> k) & 1) != 0;
+  }
 }
 
 std::vector<std::string> TestItemList::texts() const {

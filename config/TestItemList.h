@@ -18,13 +18,15 @@ struct TestItemEntry {
 class TestItemList {
  public:
   // The rebuild from the profile: the fixed entries, "Disk Format" and
-  // "Check Temperature" only when their items are on; check marks by name.
+  // "Check Temperature" only when their items are on, then "Capacity Probe";
+  // check marks by name.
   static TestItemList FromProfile(const ProfileSettings& settings);
 
   // Every check mark into the item of the same name; "Download" is on when
   // checked or when Preformat is on, and its mark follows.
   void applyTo(ProfileSettings& settings);
-  // The command-line mask: all marks cleared, entry k checked for bit k (k = 0..7).
+  // The command-line mask: all marks cleared, entry k checked for bit k (k = 0..7);
+  // "Capacity Probe" keeps its mark.
   void applyMask(int mask);
 
   std::vector<TestItemEntry>& entries() { return entries_; }

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "diskops/CapacityProbe.h"
 #include "run/ResultCodes.h"
 
 namespace qk {
@@ -240,6 +241,13 @@ std::vector<std::string> ErrorDialogLines(int code, std::span<const std::uint8_t
                                static_cast<int>(word32(record, 16))));
         lines.push_back(format("expected(0x%X)", word32(record, 8)));
         lines.push_back(format("received(0x%X)", word32(record, 12)));
+      }
+      return lines;
+    }
+    case kCapacityProbeCode: {
+      lines.push_back(ResultCodeInfo(code).failureText);
+      if (record.size() >= CapacityProbeRecord::kBytes) {
+        for (auto& l : CapacityProbeRecord::load(record.data()).describe()) lines.push_back(l);
       }
       return lines;
     }

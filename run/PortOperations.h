@@ -67,6 +67,9 @@ class PortOperations {
   virtual bool quickRwTest(WorkBuffer buffer) = 0;
   virtual bool rwTestPercentage(WorkBuffer buffer, int percent) = 0;
   virtual bool eraseAllData(WorkBuffer buffer) = 0;
+  // Stamps addresses across the drive and reads them back; the failure record
+  // goes into the buffer. `keepData`: put back what the stamps overwrote.
+  virtual bool capacityProbe(WorkBuffer buffer, const std::string& driveId, bool keepData) = 0;
 };
 
 }  // namespace qk

@@ -89,11 +89,11 @@ void PortWorker::runStep(int step, const std::function<bool()>& operation, bool 
     status = -1;
   } else {
     publish();  // a port cut off now shows this step as the one that was running
-    announce(ResultCodeInfo(step).stepName);
+    announce(StepInfo(step).stepName);
     if (operation()) {
       status = 1;
     } else {
-      fail(step, step, keepDetails);
+      fail(step, step == kCapacityProbeItem ? kCapacityProbeCode : step, keepDetails);
     }
   }
   gaugeStep();
@@ -181,6 +181,10 @@ void PortWorker::run() {
   runStep(7, [&] { return ops_.quickRwTest(buf); });
   if (stopped()) return;
   if (t[8]) tableCheck(8, "Check Tables");
+  if (stopped()) return;
+  // After the R/W test and before the format, so the format is what the drive
+  // keeps; the data is only worth putting back when no format follows.
+  runStep(kCapacityProbeItem, [&] { return ops_.capacityProbe(buf, rec_.serialNumber.str(), !t[9]); });
   if (stopped()) return;
   if (t[9]) diskFormat();
   if (stopped()) return;

@@ -18,12 +18,14 @@
 #include "run/FailureReport.h"
 #include "run/PortContext.h"
 #include "run/PortOperations.h"
+#include "run/ResultCodes.h"
 #include "run/SlotView.h"
 #include "transport/TransportState.h"
 
 namespace qk {
 
-constexpr int kDetailBufferCount = 52;
+// One detail buffer per result code, the probe's code beyond the table included.
+constexpr int kDetailBufferCount = kCapacityProbeCode + 1;
 using DetailBuffers = std::array<std::array<std::uint8_t, kDetailSize>, kDetailBufferCount>;
 
 // What the worker shows on its slot besides the record (the run draws it).

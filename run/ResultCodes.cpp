@@ -62,15 +62,22 @@ constexpr std::array<ResultCodeRow, kResultCodeCount> kRows = {{
     {"P03", "RDT Result Fail", "Check RDT Result", ""},
 }};
 
+constexpr ResultCodeRow kCapacityProbeRow = {"V00", "Capacity Probe Fail", "Capacity Probe", "CapaProbe\t"};
+
 // What an unknown code reads as: a failure with no row of its own.
 constexpr ResultCodeRow kUnknown = {"???", "Unknown Failure", "", "\t"};
 
 }  // namespace
 
-bool IsKnownResultCode(int code) { return code >= 0 && code < kResultCodeCount; }
+bool IsKnownResultCode(int code) { return (code >= 0 && code < kResultCodeCount) || code == kCapacityProbeCode; }
 
 const ResultCodeRow& ResultCodeInfo(int code) {
+  if (code == kCapacityProbeCode) return kCapacityProbeRow;
   return IsKnownResultCode(code) ? kRows[static_cast<std::size_t>(code)] : kUnknown;
+}
+
+const ResultCodeRow& StepInfo(int item) {
+  return ResultCodeInfo(item == kCapacityProbeItem ? kCapacityProbeCode : item);
 }
 
 const char* StepStatusText(int status) {

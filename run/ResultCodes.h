@@ -11,6 +11,10 @@ constexpr int kNoError = 0;
 constexpr int kTimeoutCode = 26;
 constexpr int kCheckLoaderBlockCode = 25;
 constexpr int kBadBlockOverCode = 28;
+// The capacity probe comes after the table: its test item and step-status slot
+// (24, unused by the table's steps) and its own result code.
+constexpr int kCapacityProbeItem = 24;
+constexpr int kCapacityProbeCode = 53;
 
 struct ResultCodeRow {
   const char* shortCode;
@@ -19,10 +23,12 @@ struct ResultCodeRow {
   const char* logTag;  // ends in a tab
 };
 
-// A code outside 0..52 (a stopped run's -1, a corrupt record) reads as an
-// unknown failure, never as an index out of the table.
+// A code outside 0..52 and the probe's code (a stopped run's -1, a corrupt
+// record) reads as an unknown failure, never as an index out of the table.
 bool IsKnownResultCode(int code);
 const ResultCodeRow& ResultCodeInfo(int code);
+// The row that names test item `item` (1..24): its step name and log tag.
+const ResultCodeRow& StepInfo(int item);
 
 // "Fail", "----", "Pass"; a step cut off while running (2) prints as an empty text.
 const char* StepStatusText(int status);

@@ -458,6 +458,8 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   log.start = out.start;
   log.end = out.end;
   log.testItems = list.texts();
+  // The probe's column only where it ran: logs of runs without it keep their shape.
+  if (!s.TestItemEnabled[kCapacityProbeItem]) std::erase(log.testItems, kTestItemNames[kCapacityProbeItem]);
   log.totalTestCount = s.TotalTestCount;
   log.rowsWritten = ReadLogRowCount(logPath);
   log.freeBlockFields = t[6] && s.EnDumpFreeBlockInfo && station_.transportState().transportPath() == TransportPath::SataPath;
@@ -486,15 +488,17 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   out.logFile = logFile.name;
   observer_.elapsed(ElapsedText((clock.nowMs() - startMs) / 1000));
 
-  // Failure reports of the flash interface test and the pre-format.
+  // Failure reports of the flash interface test, the pre-format and the capacity probe.
   const ReportFlash flash = reportFlash(gp, s);
   {
     std::lock_guard lock(sc.scanLock());
     for (int slot : active) {
       PortContext& rec = sc.ports()[static_cast<std::size_t>(slot)];
-      if (rec.resultCode != 3 && rec.resultCode != 5) continue;
+      if (rec.resultCode != 3 && rec.resultCode != 5 && rec.resultCode != kCapacityProbeCode) continue;
       const auto& record = (*details_[static_cast<std::size_t>(slot)])[static_cast<std::size_t>(rec.resultCode)];
-      auto lines = rec.resultCode == 3 ? FlashInterfaceReport(record, flash, &rec) : StepReport(record, flash, &rec);
+      auto lines = rec.resultCode == 3   ? FlashInterfaceReport(record, flash, &rec)
+                   : rec.resultCode == 5 ? StepReport(record, flash, &rec)
+                                         : ErrorDialogLines(rec.resultCode, record, flash);
       std::string path = WriteFailureReport(logPath,
                                             out.end, slot, rec.serialNumber.str(), ReportText(lines));
       if (!path.empty()) out.reportFiles.push_back(path);

@@ -27,12 +27,12 @@ std::string timeText(const LocalTime& t) {
   return buf;
 }
 
-// Rows 1..23 whose step name matches a list item, once per matching item.
+// Rows 1..24 whose step name matches a list item, once per matching item.
 std::vector<int> columns(const std::vector<std::string>& items) {
   std::vector<int> rows;
   for (int row = 1; row <= kTestItemCount; ++row) {
     for (const auto& item : items) {
-      if (item == ResultCodeInfo(row).stepName) rows.push_back(row);
+      if (item == StepInfo(row).stepName) rows.push_back(row);
     }
   }
   return rows;
@@ -91,7 +91,7 @@ bool appendWhole(const std::string& path, std::string text) {
 
 std::string RunLogHeader(const std::vector<std::string>& testItems) {
   std::string h = "  No.\t Port.\t     StartTime \t EndTime \tSerialNumber\t";
-  for (int row : columns(testItems)) h += ResultCodeInfo(row).logTag;
+  for (int row : columns(testItems)) h += StepInfo(row).logTag;
   h += "Result\t\r\n";
   return h;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/Station.h"
+#include "diskops/CapacityProbe.h"
 #include "diskops/DiskFormatStep.h"
 #include "diskops/ImageCopy.h"
 #include "diskops/RwFailureRecord.h"
@@ -131,6 +132,14 @@ bool StationOperations::eraseAllData(WorkBuffer b) {
   const bool ok = EraseAllData(job_, &failure);
   if (!ok) failure.store(b.data());
   return ok;
+}
+
+bool StationOperations::capacityProbe(WorkBuffer b, const std::string& driveId, bool keepData) {
+  CapacityProbeOptions options;
+  options.driveId = driveId;
+  options.nonce = NewProbeNonce();
+  options.keepData = keepData;
+  return CapacityProbe(job_, options, b.data()).passed;
 }
 
 void StationOperations::secondGauge(bool visible, int percent, GaugeColour colour) {

@@ -66,6 +66,7 @@ class StationOperations : public PortOperations, private ProgressObserver {
   bool quickRwTest(WorkBuffer buffer) override;
   bool rwTestPercentage(WorkBuffer buffer, int percent) override;
   bool eraseAllData(WorkBuffer buffer) override;
+  bool capacityProbe(WorkBuffer buffer, const std::string& driveId, bool keepData) override;
 
  private:
   void secondGauge(bool visible, int percent, GaugeColour colour) override;

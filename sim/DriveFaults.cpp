@@ -17,6 +17,21 @@ bool LbaRange::overlaps(std::uint32_t lba, std::uint32_t count) const {
   return lba <= last && end >= first;
 }
 
+std::optional<std::uint32_t> DriveFaults::Alias::map(std::uint32_t lba) const {
+  switch (kind) {
+    case Wrap:
+      return lba % value;
+    case Bit:
+      return lba & ~(std::uint32_t{1} << value);
+    case Lost:
+      if (lba >= value) return std::nullopt;
+      return lba;
+    case None:
+      break;
+  }
+  return lba;
+}
+
 namespace {
 
 bool parseSelectors(const std::string& value, std::vector<CommandSelector>& out, std::string& error) {
@@ -103,6 +118,22 @@ bool DriveFaults::set(const std::string& key, const std::string& value, std::str
       shortRead.push_back(*lba);
     }
     return true;
+  }
+  if (k == "faultalias") {
+    const std::string v = toLower(trimText(value));
+    const auto colon = v.find(':');
+    const std::string kind = v.substr(0, colon);
+    const std::int64_t n = colon == std::string::npos ? -1 : parseInteger(v.substr(colon + 1)).value_or(-1);
+    if (kind == "bit" && n >= 0 && n <= 31) {
+      alias = {Alias::Bit, static_cast<std::uint32_t>(n)};
+      return true;
+    }
+    // Zero sectors would leave nowhere to wrap to.
+    if ((kind == "wrap" || kind == "lost") && n >= 1 && n <= 0xFFFFFFFFLL) {
+      alias = {kind == "wrap" ? Alias::Wrap : Alias::Lost, static_cast<std::uint32_t>(n)};
+      return true;
+    }
+    return error = "expected wrap:SECTORS, bit:N (0..31) or lost:SECTORS", false;
   }
   if (k == "faultpullat") {
     auto n = parseInteger(value);

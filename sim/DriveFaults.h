@@ -30,6 +30,15 @@ struct DriveFaults {
   std::vector<std::uint32_t> shortRead;    // FaultShortRead: READ(10) stops before this LBA, GOOD status
   std::uint32_t pullAtCommand = 0;         // FaultPullAt: pulled during its Nth command (1-based); 0 never
 
+  // FaultAlias: the flash holds less than the drive claims. Applied to every
+  // user-sector READ(10)/WRITE(10), after the range check against the claimed capacity.
+  struct Alias {
+    enum Kind { None, Wrap, Bit, Lost } kind = None;
+    std::uint32_t value = 0;  // sectors for Wrap/Lost, the bit number for Bit
+    // The sector that really holds `lba`; nullopt when it is not stored (Lost).
+    std::optional<std::uint32_t> map(std::uint32_t lba) const;
+  } alias;
+
   // Faults of the controller and its programs.
   struct FlashId {
     int channel = 0, slot = 0;

@@ -86,6 +86,35 @@ SimReply ScsiFamily::readCapacity(SimDrive& drive, const SimCommand& c) {
   return SimReply::good(n);
 }
 
+namespace {
+
+// Moves sectors through the alias fault, in runs that stay contiguous on the flash.
+bool transfer(UserData& data, const DriveFaults::Alias& alias, bool write, std::uint32_t lba, std::uint32_t count,
+              std::uint8_t* buffer) {
+  if (alias.kind == DriveFaults::Alias::None) return write ? data.write(lba, count, buffer) : data.read(lba, count, buffer);
+  std::uint32_t i = 0;
+  while (i < count) {
+    const auto first = alias.map(lba + i);
+    std::uint32_t run = 1;
+    while (i + run < count) {
+      const auto next = alias.map(lba + i + run);
+      if (first.has_value() != next.has_value() || (first && *next != *first + run)) break;
+      ++run;
+    }
+    std::uint8_t* at = buffer + static_cast<std::size_t>(i) * UserData::kSectorSize;
+    if (!first) {
+      // Not stored: a write vanishes, a read finds zeros.
+      if (!write) std::memset(at, 0, static_cast<std::size_t>(run) * UserData::kSectorSize);
+    } else if (!(write ? data.write(*first, run, at) : data.read(*first, run, at))) {
+      return false;
+    }
+    i += run;
+  }
+  return true;
+}
+
+}  // namespace
+
 SimReply ScsiFamily::readWrite(SimDrive& drive, const SimCommand& c, bool write) {
   if (c.cdbLength < 10) return SimReply::invalidField();
   const std::uint32_t lba = be32(c.cdb + 2);
@@ -110,7 +139,7 @@ SimReply ScsiFamily::readWrite(SimDrive& drive, const SimCommand& c, bool write)
     }
   }
   const std::uint32_t good = std::min(firstMedium, firstShort);
-  const bool ok = write ? data.write(lba, good, c.data) : data.read(lba, good, c.data);
+  const bool ok = transfer(data, faults.alias, write, lba, good, c.data);
   const std::uint32_t moved = good * UserData::kSectorSize;
   if (!ok) return SimReply::checkCondition(0x03, write ? 0x0C : 0x11, 0x00, 0);
   if (!write) {

@@ -1,5 +1,6 @@
 #include "sim/UserData.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -33,7 +34,9 @@ constexpr std::uint32_t kChunkBytes = kChunkSectors * UserData::kSectorSize;
 enum class Kind : std::uint8_t { Zero, Ones, Pattern, Raw };
 
 // Chunks of one kind in runs: a pattern pass over a whole drive is one run.
-// Gaps between runs are zero; raw chunks keep their bytes aside.
+// Gaps between runs are zero; raw chunks keep their bytes aside. A few single
+// sectors written into a chunk of one kind are kept beside it, so writes
+// scattered over a large drive do not cost a whole chunk each.
 class ChunkStore : public UserData {
  public:
   explicit ChunkStore(std::uint32_t sectors) : UserData(sectors) {
@@ -53,6 +56,10 @@ class ChunkStore : public UserData {
   bool write(std::uint32_t lba, std::uint32_t count, const std::uint8_t* in) override {
     std::vector<std::uint8_t> scratch;
     forEachPiece(lba, count, [&](std::uint64_t chunk, std::uint32_t offset, std::uint32_t bytes) {
+      if (bytes != kChunkBytes && writeSparse(chunk, offset, bytes, in)) {
+        in += bytes;
+        return;
+      }
       const std::uint8_t* whole = in;
       if (bytes != kChunkBytes) {
         scratch.resize(kChunkBytes);
@@ -61,16 +68,20 @@ class ChunkStore : public UserData {
         whole = scratch.data();
       }
       store(chunk, whole);
+      sparse_.erase(chunk);
       in += bytes;
     });
     return true;
   }
 
   std::uint64_t footprintBytes() const override {
-    return runs_.size() * 64 + raw_.size() * (kChunkBytes + 64);
+    std::uint64_t sparse = 0;
+    for (const auto& [chunk, sectors] : sparse_) sparse += 64 + sectors.size() * (kSectorSize + 64);
+    return runs_.size() * 64 + raw_.size() * (kChunkBytes + 64) + sparse;
   }
 
   // Layout: run count, runs (first, last, kind), raw count, raw chunks (index, bytes).
+  // A chunk with single sectors beside it is saved whole, as a raw chunk.
   void save(std::ostream& out) const override {
     putU64(out, runs_.size());
     for (const auto& [first, run] : runs_) {
@@ -78,10 +89,16 @@ class ChunkStore : public UserData {
       putU64(out, run.last);
       out.put(static_cast<char>(run.kind));
     }
-    putU64(out, raw_.size());
+    putU64(out, raw_.size() + sparse_.size());
     for (const auto& [chunk, bytes] : raw_) {
       putU64(out, chunk);
       out.write(reinterpret_cast<const char*>(bytes.data()), kChunkBytes);
+    }
+    std::vector<std::uint8_t> whole(kChunkBytes);
+    for (const auto& [chunk, sectors] : sparse_) {
+      materialize(chunk, 0, kChunkBytes, whole.data());
+      putU64(out, chunk);
+      out.write(reinterpret_cast<const char*>(whole.data()), kChunkBytes);
     }
   }
 
@@ -109,6 +126,10 @@ class ChunkStore : public UserData {
     }
     runs_ = std::move(runs);
     raw_ = std::move(raw);
+    sparse_.clear();
+    for (const auto& [chunk, bytes] : raw_) {
+      if (kindOf(chunk) != Kind::Raw) setKind(chunk, Kind::Raw);
+    }
     return true;
   }
 
@@ -140,13 +161,49 @@ class ChunkStore : public UserData {
 
   const std::uint8_t* pattern(std::uint64_t chunk) const { return (chunk & 1) ? odd_ : even_; }
 
-  void materialize(std::uint64_t chunk, std::uint32_t offset, std::uint32_t bytes, std::uint8_t* out) const {
+  void base(std::uint64_t chunk, std::uint32_t offset, std::uint32_t bytes, std::uint8_t* out) const {
     switch (kindOf(chunk)) {
       case Kind::Zero: std::memset(out, 0, bytes); break;
       case Kind::Ones: std::memset(out, 0xFF, bytes); break;
       case Kind::Pattern: std::memcpy(out, pattern(chunk) + offset, bytes); break;
       case Kind::Raw: std::memcpy(out, raw_.at(chunk).data() + offset, bytes); break;
     }
+  }
+
+  // Offsets and lengths are whole sectors.
+  void materialize(std::uint64_t chunk, std::uint32_t offset, std::uint32_t bytes, std::uint8_t* out) const {
+    base(chunk, offset, bytes, out);
+    auto it = sparse_.find(chunk);
+    if (it == sparse_.end()) return;
+    for (const auto& [sector, data] : it->second) {
+      const std::uint32_t at = sector * kSectorSize;
+      if (at >= offset && at < offset + bytes) std::memcpy(out + (at - offset), data.data(), kSectorSize);
+    }
+  }
+
+  // Keeps a short write into a chunk of one kind beside it; false when the
+  // chunk is raw or would hold too many such sectors (it is then stored whole).
+  bool writeSparse(std::uint64_t chunk, std::uint32_t offset, std::uint32_t bytes, const std::uint8_t* in) {
+    constexpr std::size_t kSparseLimit = 8;
+    if (kindOf(chunk) == Kind::Raw) return false;
+    auto& sectors = sparse_[chunk];
+    const std::uint32_t first = offset / kSectorSize, n = bytes / kSectorSize;
+    std::size_t added = 0;
+    for (std::uint32_t i = 0; i < n; ++i) added += sectors.count(first + i) ? 0 : 1;
+    if (sectors.size() + added > kSparseLimit) {
+      if (sectors.empty()) sparse_.erase(chunk);
+      return false;
+    }
+    std::uint8_t was[kSectorSize];
+    for (std::uint32_t i = 0; i < n; ++i) {
+      const std::uint8_t* data = in + i * kSectorSize;
+      base(chunk, (first + i) * kSectorSize, kSectorSize, was);
+      // A sector back at the chunk's own content needs nothing beside it.
+      if (std::memcmp(was, data, kSectorSize) == 0) sectors.erase(first + i);
+      else std::memcpy(sectors[first + i].data(), data, kSectorSize);
+    }
+    if (sectors.empty()) sparse_.erase(chunk);
+    return true;
   }
 
   static bool allBytes(const std::uint8_t* p, std::uint8_t v) {
@@ -197,6 +254,7 @@ class ChunkStore : public UserData {
 
   std::map<std::uint64_t, Run> runs_;
   std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> raw_;
+  std::unordered_map<std::uint64_t, std::map<std::uint32_t, std::array<std::uint8_t, kSectorSize>>> sparse_;
   std::uint8_t even_[kChunkBytes];
   std::uint8_t odd_[kChunkBytes];
 };

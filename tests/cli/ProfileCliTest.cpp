@@ -21,7 +21,7 @@ TEST(ProfileCli, ShowPrintsEveryFieldAsJson) {
   auto j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["TimeOut"], 180000);
   EXPECT_EQ(j["SerialNum"], "AB12");
-  EXPECT_EQ(j["TestItemEnabled"].size(), 24u);
+  EXPECT_EQ(j["TestItemEnabled"].size(), 25u);
   EXPECT_EQ(j["TestItemEnabled"][1], 1);
   EXPECT_EQ(j["IniFilePath"], home.file("QKMassProd.ini"));
   EXPECT_EQ(j["LogPath"], home.path() + "log/");

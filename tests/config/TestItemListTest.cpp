@@ -10,14 +10,16 @@ TEST(TestItemList, RebuildOrderAndConditionalEntries) {
   ProfileSettings s;
   auto list = TestItemList::FromProfile(s);
   EXPECT_EQ(list.texts(), (std::vector<std::string>{"Flash Module Test", "Bus Interface Test", "Flash Interface Test",
-                                                    "Preformat", "Download", "R/W Test", "Check Tables"}));
+                                                    "Preformat", "Download", "R/W Test", "Check Tables",
+                                                    "Capacity Probe"}));
   s.TestItemEnabled[9] = 1;
   s.TestItemEnabled[11] = 1;
   s.TestItemEnabled[1] = 1;
   list = TestItemList::FromProfile(s);
-  EXPECT_EQ(list.entries().size(), 9u);
+  EXPECT_EQ(list.entries().size(), 10u);
   EXPECT_EQ(list.entries()[7].name, "Disk Format");
   EXPECT_EQ(list.entries()[8].name, "Check Temperature");
+  EXPECT_EQ(list.entries()[9].name, "Capacity Probe");
   EXPECT_TRUE(list.entries()[0].checked);
   EXPECT_EQ(list.checkedCount(), 3);
 }

@@ -38,13 +38,15 @@ TEST(PagesList, ItemsWithoutAnEntryKeepTheirValues) {
   EXPECT_EQ(s.TestItemEnabled[4], 1);
   EXPECT_EQ(s.TestItemEnabled[9], 0);
   EXPECT_EQ(s.TestItemEnabled[10], 1);  // follows the copy-image box
+  EXPECT_EQ(s.TestItemEnabled[24], 1);  // the capacity probe's entry is on the list
   for (int n = 12; n <= 23; ++n) EXPECT_EQ(s.TestItemEnabled[static_cast<std::size_t>(n)], n % 2) << n;
   // The rebuild order with both conditional entries.
   s.TestItemEnabled[9] = 1;
   s.TestItemEnabled[11] = 1;
   f.pages->profileToPages();
   const QStringList expected = {"Flash Module Test", "Bus Interface Test", "Flash Interface Test", "Preformat",
-                                "Download", "R/W Test", "Check Tables", "Disk Format", "Check Temperature"};
+                                "Download", "R/W Test", "Check Tables", "Disk Format", "Check Temperature",
+                                "Capacity Probe"};
   QStringList texts;
   for (int i = 0; i < f.pages->testItemList()->count(); ++i) texts << f.pages->testItemList()->item(i)->text();
   EXPECT_EQ(texts, expected);

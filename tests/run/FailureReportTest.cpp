@@ -108,7 +108,12 @@ TEST(ResultCodes, TableRowsAndUnknownCodes) {
   }
   // A stopped run's -1 and anything past the table never index it.
   EXPECT_FALSE(IsKnownResultCode(-1));
-  EXPECT_FALSE(IsKnownResultCode(53));
+  EXPECT_FALSE(IsKnownResultCode(54));
+  // The probe's code lies past the table and reads as its own row.
+  EXPECT_STREQ(ResultCodeInfo(kCapacityProbeCode).shortCode, "V00");
+  EXPECT_STREQ(ResultCodeInfo(kCapacityProbeCode).failureText, "Capacity Probe Fail");
+  EXPECT_STREQ(StepInfo(kCapacityProbeItem).stepName, "Capacity Probe");
+  EXPECT_STREQ(StepInfo(21).stepName, "R/W Test (Full)");
   EXPECT_STREQ(ResultCodeInfo(-1).failureText, "Unknown Failure");
   EXPECT_STREQ(StepStatusText(2), "");
   EXPECT_STREQ(StepStatusText(-1), "Fail");

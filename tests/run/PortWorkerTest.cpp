@@ -258,3 +258,35 @@ TEST(PortWorker, BridgeSerialReadBackKeepsItsTwentyCharacters) {
   Outcome o = runWorker(ops, s);
   EXPECT_EQ(o.rec.serialNumber.str(), "SN42" + std::string(16, ' '));
 }
+
+TEST(PortWorker, CapacityProbeRunsBetweenTheRwTestAndTheFormatAndFailsWithItsOwnCode) {
+  ScriptedOps ops;
+  Outcome o = runWorker(ops, steps({7, 9, kCapacityProbeItem}, 3));
+  const auto at = [&](const std::string& call) { return std::find(o.calls.begin(), o.calls.end(), call); };
+  ASSERT_NE(at("probe"), o.calls.end());
+  EXPECT_LT(at("quickRw"), at("probe"));
+  EXPECT_LT(at("probe"), at("format"));
+  EXPECT_EQ(o.rec.stepStatus[kCapacityProbeItem], 1);
+  EXPECT_EQ(ops.probeId, "SN0001");
+  EXPECT_FALSE(ops.probeKeptData);  // the format rewrites the drive next
+  EXPECT_NE(std::find(o.texts.begin(), o.texts.end(), "Capacity Probe"), o.texts.end());
+
+  ScriptedOps keep;
+  runWorker(keep, steps({kCapacityProbeItem}, 1));
+  EXPECT_TRUE(keep.probeKeptData);
+
+  ScriptedOps bad;
+  bad.failing = {"probe"};
+  Outcome f = runWorker(bad, steps({kCapacityProbeItem, 9}, 2));
+  EXPECT_EQ(f.rec.resultCode, kCapacityProbeCode);
+  EXPECT_EQ(f.rec.stepStatus[kCapacityProbeItem], -1);
+  EXPECT_EQ(f.rec.stepStatus[9], -1);
+  EXPECT_EQ(f.rec.stepStatus[25], -1);
+  EXPECT_EQ(f.details[kCapacityProbeCode][0], 0x42);  // the record the probe left is kept for the report
+  EXPECT_EQ(std::count(f.calls.begin(), f.calls.end(), "format"), 0);
+
+  ScriptedOps off;
+  Outcome n = runWorker(off, steps({7}, 1));
+  EXPECT_EQ(std::count(n.calls.begin(), n.calls.end(), "probe"), 0);
+  EXPECT_EQ(n.rec.stepStatus[kCapacityProbeItem], 0);
+}

@@ -128,3 +128,35 @@ TEST(FileStore, GrowsWithTheReportedCapacity) {
   ASSERT_TRUE(d->setSectors(1000));
   EXPECT_EQ(std::filesystem::file_size(dir.file("store.img")), 5000u * 512);
 }
+
+TEST(ChunkStore, ScatteredSectorsCostASectorEachAndSpillIntoAWholeChunk) {
+  const std::uint32_t sectors = 4u << 20;  // 2 GiB
+  auto d = UserData::inMemory(sectors);
+  ASSERT_TRUE(d->write(0, 128, pattern(0, 128).data()));
+  Bytes stamp(512);
+  for (std::uint32_t s = 1000; s < sectors; s += 1000) {
+    stamp[0] = static_cast<std::uint8_t>(s);
+    stamp[1] = static_cast<std::uint8_t>(s >> 8);
+    ASSERT_TRUE(d->write(s, 1, stamp.data()));
+  }
+  EXPECT_LT(d->footprintBytes(), 4200u * 1024 * 2);  // not 4194 chunks of 64 KiB
+  stamp[0] = static_cast<std::uint8_t>(2000);
+  stamp[1] = static_cast<std::uint8_t>(2000 >> 8);
+  EXPECT_EQ(readBack(*d, 2000, 1), stamp);
+  EXPECT_EQ(readBack(*d, 2001, 1), Bytes(512, 0));
+
+  // More sectors in one chunk than it keeps aside: the chunk is stored whole, nothing lost.
+  Bytes want = pattern(0, 128);
+  for (std::uint32_t s = 3; s < 128; s += 7) {
+    Bytes one(512, static_cast<std::uint8_t>(s));
+    ASSERT_TRUE(d->write(s, 1, one.data()));
+    std::copy(one.begin(), one.end(), want.begin() + s * 512);
+    ASSERT_EQ(readBack(*d, 0, 128), want) << s;
+  }
+  // Put back to what the chunk held, the memory goes with it.
+  const std::uint64_t before = d->footprintBytes();
+  ASSERT_TRUE(d->write(0, 128, pattern(0, 128).data()));
+  for (std::uint32_t s = 1000; s < sectors; s += 1000) ASSERT_TRUE(d->write(s, 1, Bytes(512, 0).data()));
+  EXPECT_LT(d->footprintBytes(), before);
+  EXPECT_LT(d->footprintBytes(), 1024u);
+}

@@ -119,6 +119,14 @@ class ScriptedOps : public PortOperations {
   bool quickRwTest(WorkBuffer) override { return step("quickRw"); }
   bool rwTestPercentage(WorkBuffer, int percent) override { return step("rw" + std::to_string(percent)); }
   bool eraseAllData(WorkBuffer) override { return step("erase"); }
+  bool capacityProbe(WorkBuffer b, const std::string& driveId, bool keepData) override {
+    b[0] = 0x42;
+    probeId = driveId;
+    probeKeptData = keepData;
+    return step("probe");
+  }
+  std::string probeId;
+  bool probeKeptData = false;
 
   std::string ebPath;
   std::string downloadedModel;  // the model number of the block the download was given

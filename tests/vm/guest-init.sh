@@ -228,6 +228,14 @@ if fsck.fat -n ${D}1 > /tmp/fsck2.txt 2>&1 && mount -t vfat ${D}1 /mnt && [ "$(c
 else
   fail "copy-image-volume" "$(cat /tmp/fsck2.txt)"
 fi
+# The capacity probe through the kernel: a healthy drive passes and keeps its volume.
+cli_check probe-healthy probe 17 -- "^Port17: Pass" "^exit 0"
+if fsck.fat -n ${D}1 > /tmp/fsck3.txt 2>&1 && mount -t vfat ${D}1 /mnt && [ "$(cat /mnt/second.txt)" = second ] &&
+   umount /mnt; then
+  pass "probe-keeps-volume"
+else
+  fail "probe-keeps-volume" "$(cat /tmp/fsck3.txt)"
+fi
 # Safe removal: both gadget drives leave the USB tree.
 cli_check remove remove -- "^exit 0"
 if wait_for 10 '[ ! -e /sys/bus/usb/devices/3-1 ] && [ ! -e /sys/bus/usb/devices/4-1 ] && [ ! -b $D ]'; then
@@ -237,6 +245,16 @@ else
 fi
 stop_gadget 1
 stop_gadget 2
+
+# --- a drive that wraps at half its claimed capacity: the probe fails it with the real capacity.
+start_gadget 1 /qk/data/vm-probe.bench Drive1
+if wait_for 30 'disk_of 3-1 >/dev/null'; then
+  cli_check probe-wrap probe 17 -- "^Port17: Fail" "^  Capacity Probe Fail" "^  Stamp lost on LBA\(131072\)" \
+    "^  real capacity about 131072 sectors \(64 MB\)" "^exit 1"
+else
+  fail "probe-wrap" "$(ls /sys/bus/usb/devices | tr '\n' ' ') / $(cat /tmp/gadget1.log)"
+fi
+stop_gadget 1
 
 # --- the same line behind a USB-to-SATA bridge: ATA PASS-THROUGH(12) through usb-storage.
 run_path sata 1

@@ -1,0 +1,343 @@
+#include "diskops/CapacityProbe.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <set>
+
+#include "platform/LittleEndian.h"
+
+namespace qk {
+
+namespace {
+
+constexpr std::size_t kSector = 512;
+constexpr std::uint32_t kRunSectors = 128;
+constexpr char kMagic[8] = {'Q', 'K', 'P', 'R', 'O', 'B', 'E', '1'};
+constexpr std::size_t kIdBytes = 40;
+constexpr std::uint32_t kHeadSectors = 4096;
+constexpr std::uint64_t kGridPoints = 4096;
+
+void put64(std::uint8_t* p, std::uint64_t v) {
+  put32(p, static_cast<std::uint32_t>(v));
+  put32(p + 4, static_cast<std::uint32_t>(v >> 32));
+}
+std::uint64_t le64(const std::uint8_t* p) { return le32(p) | static_cast<std::uint64_t>(le32(p + 4)) << 32; }
+
+std::uint64_t mix(std::uint64_t x) {
+  x += 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
+// Stamp sector: 0..7 magic, 8..15 nonce, 16..23 LBA, 24..63 drive id,
+// 64..511 filler drawn from nonce and LBA (so no two stamps share a byte run).
+void makeStamp(const CapacityProbeOptions& o, std::uint32_t lba, std::uint8_t* s) {
+  std::memset(s, 0, kSector);
+  std::memcpy(s, kMagic, sizeof kMagic);
+  put64(s + 8, o.nonce);
+  put64(s + 16, lba);
+  std::memcpy(s + 24, o.driveId.data(), std::min(o.driveId.size(), kIdBytes));
+  // Seeded once per stamp, then a cheap xorshift: every stamp is made twice per probe.
+  std::uint64_t state = mix(o.nonce ^ mix(lba)) | 1;
+  for (std::size_t at = 64; at < kSector; at += 8) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    put64(s + at, state);
+  }
+}
+
+struct Run {
+  std::size_t index;  // of the first position
+  std::uint32_t lba, count;
+};
+
+std::vector<Run> runsOf(const std::vector<std::uint32_t>& positions) {
+  std::vector<Run> runs;
+  for (std::size_t i = 0; i < positions.size(); ++i) {
+    if (!runs.empty() && runs.back().lba + runs.back().count == positions[i] && runs.back().count < kRunSectors) {
+      ++runs.back().count;
+    } else {
+      runs.push_back({i, positions[i], 1});
+    }
+  }
+  return runs;
+}
+
+std::vector<std::uint64_t> divisorsOf(std::uint64_t d) {
+  std::vector<std::uint64_t> low, high;
+  for (std::uint64_t k = 1; k * k <= d; ++k) {
+    if (d % k != 0) continue;
+    low.push_back(k);
+    if (k != d / k) high.push_back(d / k);
+  }
+  low.insert(low.end(), high.rbegin(), high.rend());
+  return low;
+}
+
+class Prober {
+ public:
+  Prober(DiskJob& job, const CapacityProbeOptions& o, std::uint8_t* buffer) : job_(job), o_(o), buffer_(buffer) {}
+
+  CapacityProbeResult run();
+
+ private:
+  bool stopped() const { return job_.stop.stop_requested(); }
+  bool read(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) {
+    if (stopped()) return false;
+    moved_ += std::uint64_t{count} * kSector;
+    return job_.device.readSectors(lba, count, out);
+  }
+  bool write(std::uint32_t lba, std::uint32_t count, const std::uint8_t* in) {
+    if (stopped()) return false;
+    moved_ += std::uint64_t{count} * kSector;
+    return job_.device.writeSectors(lba, count, in);
+  }
+  bool budgetFor(std::uint64_t bytes) const { return moved_ + bytes <= kProbeByteLimit; }
+  CapacityProbeRecord classify(std::uint32_t lba, const std::uint8_t* got) const;
+  bool stampHolds(std::uint32_t lba, bool& held);
+  bool aliasesZero(std::uint32_t lba, bool& aliased);
+  std::uint64_t estimate(const CapacityProbeRecord& failure, std::size_t failedIndex);
+  void restore();
+
+  DiskJob& job_;
+  const CapacityProbeOptions& o_;
+  std::uint8_t* buffer_;
+  std::uint64_t moved_ = 0;
+  std::vector<std::uint32_t> positions_;
+  std::vector<Run> runs_;
+  std::vector<std::uint8_t> saved_;
+};
+
+CapacityProbeRecord Prober::classify(std::uint32_t lba, const std::uint8_t* got) const {
+  std::uint8_t want[kSector];
+  makeStamp(o_, lba, want);
+  CapacityProbeRecord r;
+  if (std::memcmp(want, got, kSector) == 0) return r;
+  r.kind = CapacityProbeRecord::StampWrong;
+  r.lba = lba;
+  if (std::all_of(got, got + kSector, [](std::uint8_t b) { return b == 0; })) {
+    r.found = CapacityProbeRecord::Zeros;
+  } else if (std::memcmp(got, kMagic, sizeof kMagic) != 0) {
+    r.found = CapacityProbeRecord::OtherData;
+  } else if (std::memcmp(got + 8, want + 8, 8) != 0 || std::memcmp(got + 24, want + 24, kIdBytes) != 0) {
+    r.found = CapacityProbeRecord::ForeignStamp;
+  } else {
+    const std::uint64_t other = le64(got + 16);
+    std::uint8_t theirs[kSector];
+    makeStamp(o_, static_cast<std::uint32_t>(other), theirs);
+    const bool whole = other <= 0xFFFFFFFFull && other != lba && std::memcmp(theirs, got, kSector) == 0;
+    r.found = whole ? CapacityProbeRecord::OtherStamp : CapacityProbeRecord::OtherData;
+    if (whole) r.foundLba = static_cast<std::uint32_t>(other);
+  }
+  return r;
+}
+
+// One address on its own: its stamp written and read straight back.
+bool Prober::stampHolds(std::uint32_t lba, bool& held) {
+  std::uint8_t keep[kSector], got[kSector];
+  if (o_.keepData && !read(lba, 1, keep)) return false;
+  makeStamp(o_, lba, buffer_);
+  bool ok = write(lba, 1, buffer_) && read(lba, 1, got);
+  held = ok && classify(lba, got).kind == CapacityProbeRecord::None;
+  if (o_.keepData) ok = write(lba, 1, keep) && ok;
+  return ok;
+}
+
+// Whether `lba` and address 0 land on the same sector: 0 written last wins both.
+bool Prober::aliasesZero(std::uint32_t lba, bool& aliased) {
+  std::uint8_t keep[kSector], got[kSector];
+  const bool probed = std::binary_search(positions_.begin(), positions_.end(), lba);
+  // A probed address goes back with the rest; any other is put back here.
+  if (o_.keepData && !probed && !read(lba, 1, keep)) return false;
+  makeStamp(o_, lba, buffer_);
+  bool ok = write(lba, 1, buffer_);
+  makeStamp(o_, 0, buffer_);
+  ok = ok && write(0, 1, buffer_) && read(lba, 1, got);
+  aliased = ok && std::memcmp(got, buffer_, kSector) == 0;
+  if (o_.keepData && !probed) ok = write(lba, 1, keep) && ok;
+  return ok;
+}
+
+// Sectors below which every stamp held, refined between the last address that
+// held and the first that did not. A stamp found at another address tells how
+// far apart two aliases are: the smallest divisor of that distance that lands
+// on address 0 is where the drive wraps (or the folded address bit). Anything
+// else (zeros, foreign data) is narrowed by halving.
+std::uint64_t Prober::estimate(const CapacityProbeRecord& failure, std::size_t failedIndex) {
+  const std::uint32_t f = failure.lba;
+  constexpr std::uint64_t kTestBytes = 5 * kSector;
+  if (failure.found == CapacityProbeRecord::OtherStamp) {
+    // Within one multi-sector write the higher alias lands last, so the
+    // address that failed may be the lower of the two.
+    const std::uint32_t high = std::max(f, failure.foundLba);
+    const std::uint64_t d = high - std::min(f, failure.foundLba);
+    for (std::uint64_t c : divisorsOf(d)) {
+      if (c > high || !budgetFor(kTestBytes)) break;
+      // Addresses below f already held against the later stamp at 0.
+      if (std::binary_search(positions_.begin(), positions_.begin() + static_cast<std::ptrdiff_t>(failedIndex), c))
+        continue;
+      bool aliased = false;
+      if (!aliasesZero(static_cast<std::uint32_t>(c), aliased)) break;
+      if (aliased) return c;
+    }
+    return f;
+  }
+  if (f == 0) return 0;
+  std::int64_t lo = failedIndex > 0 ? static_cast<std::int64_t>(positions_[failedIndex - 1]) : -1;
+  std::int64_t hi = f;
+  while (hi - lo > 1 && budgetFor(kTestBytes)) {
+    const std::int64_t mid = lo + (hi - lo) / 2;
+    bool held = false;
+    if (!stampHolds(static_cast<std::uint32_t>(mid), held)) break;
+    (held ? lo : hi) = mid;
+  }
+  return static_cast<std::uint64_t>(hi);
+}
+
+// High addresses first, so on a drive that folds them the low ones end right.
+void Prober::restore() {
+  if (!o_.keepData) return;
+  for (auto r = runs_.rbegin(); r != runs_.rend(); ++r) {
+    if (!write(r->lba, r->count, saved_.data() + r->index * kSector)) break;
+  }
+  job_.device.flushCache();
+}
+
+CapacityProbeResult Prober::run() {
+  CapacityProbeResult out;
+  auto finish = [&](const CapacityProbeRecord& r) {
+    r.store(buffer_);
+    out.record = r;
+    out.passed = r.kind == CapacityProbeRecord::None && !stopped();
+    out.bytesMoved = moved_;
+    out.positions = positions_.size();
+    return out;
+  };
+  job_.device.leaveLoaderMode(buffer_);
+  const std::uint32_t sectors = job_.device.capacitySectors();
+  if (sectors == 0) return finish({CapacityProbeRecord::NoCapacity});
+  positions_ = CapacityProbePositions(sectors, o_.nonce, o_.randomPositions);
+  runs_ = runsOf(positions_);
+
+  if (o_.keepData) {
+    saved_.resize(positions_.size() * kSector);
+    for (const Run& r : runs_) {
+      if (!read(r.lba, r.count, saved_.data() + r.index * kSector))
+        return finish({CapacityProbeRecord::ReadFailed, r.lba});
+    }
+  }
+  // Highest first: where two addresses share a sector, the lower one's stamp stays.
+  for (auto r = runs_.rbegin(); r != runs_.rend(); ++r) {
+    for (std::uint32_t i = 0; i < r->count; ++i) makeStamp(o_, r->lba + i, buffer_ + i * kSector);
+    if (!write(r->lba, r->count, buffer_)) {
+      restore();
+      return finish({CapacityProbeRecord::WriteFailed, r->lba});
+    }
+  }
+  job_.device.flushCache();
+
+  CapacityProbeRecord failure;
+  std::size_t failedIndex = 0;
+  for (const Run& r : runs_) {
+    if (!read(r.lba, r.count, buffer_)) {
+      failure = {CapacityProbeRecord::ReadFailed, r.lba};
+      break;
+    }
+    for (std::uint32_t i = 0; i < r.count && failure.kind == CapacityProbeRecord::None; ++i) {
+      failure = classify(r.lba + i, buffer_ + i * kSector);
+      failedIndex = r.index + i;
+    }
+    if (failure.kind != CapacityProbeRecord::None) break;
+  }
+  if (failure.kind == CapacityProbeRecord::StampWrong) failure.estimate = estimate(failure, failedIndex);
+  restore();
+  return finish(failure);
+}
+
+std::string format(const char* f, unsigned long long a) {
+  char text[128];
+  std::snprintf(text, sizeof text, f, a);
+  return text;
+}
+
+}  // namespace
+
+void CapacityProbeRecord::store(std::uint8_t* b) const {
+  put32(b, kind);
+  put32(b + 4, lba);
+  put32(b + 8, found);
+  put32(b + 12, foundLba);
+  put64(b + 16, estimate);
+}
+
+CapacityProbeRecord CapacityProbeRecord::load(const std::uint8_t* b) {
+  return {le32(b), le32(b + 4), le32(b + 8), le32(b + 12), le64(b + 16)};
+}
+
+std::vector<std::string> CapacityProbeRecord::describe() const {
+  switch (kind) {
+    case WriteFailed:
+      return {format("Write fail on LBA(%llu)", lba)};
+    case ReadFailed:
+      return {format("Read fail on LBA(%llu)", lba)};
+    case NoCapacity:
+      return {"Capacity unreadable"};
+    case StampWrong: {
+      std::vector<std::string> lines{format("Stamp lost on LBA(%llu)", lba), format("expected(stamp of LBA %llu)", lba)};
+      switch (found) {
+        case Zeros:
+          lines.push_back("received(zeros)");
+          break;
+        case OtherStamp:
+          lines.push_back(format("received(stamp of LBA %llu)", foundLba));
+          break;
+        case ForeignStamp:
+          lines.push_back("received(stamp of another drive or run)");
+          break;
+        default:
+          lines.push_back("received(other data)");
+          break;
+      }
+      lines.push_back(format("real capacity about %llu sectors", estimate) + format(" (%llu MB)", estimate / 2048));
+      return lines;
+    }
+    default:
+      return {};
+  }
+}
+
+std::vector<std::uint32_t> CapacityProbePositions(std::uint32_t sectors, std::uint64_t nonce, int randomPositions) {
+  std::set<std::uint32_t> s;
+  if (sectors == 0) return {};
+  // A dense head and a grid as wide as the head: a drive that wraps anywhere
+  // up to head x grid sectors sends some grid stamp into the head.
+  for (std::uint32_t i = 0; i < kHeadSectors && i < sectors; ++i) s.insert(i);
+  for (std::uint32_t i = 0; i < 8 && i < sectors; ++i) s.insert(sectors - 1 - i);
+  const std::uint64_t step = std::max<std::uint64_t>(kHeadSectors, (std::uint64_t{sectors} + kGridPoints - 1) / kGridPoints);
+  for (std::uint64_t at = step; at < sectors; at += step) s.insert(static_cast<std::uint32_t>(at));
+  for (int bit = 0; bit < 32; ++bit) {
+    for (std::uint64_t m : {1, 3, 5, 7}) {
+      const std::uint64_t v = m << bit;
+      if (v < sectors) s.insert(static_cast<std::uint32_t>(v));
+    }
+  }
+  std::mt19937_64 rng(nonce);
+  std::uniform_int_distribution<std::uint32_t> any(0, sectors - 1);
+  for (int i = 0; i < randomPositions; ++i) s.insert(any(rng));
+  return {s.begin(), s.end()};
+}
+
+CapacityProbeResult CapacityProbe(DiskJob& job, const CapacityProbeOptions& options, std::uint8_t* buffer) {
+  return Prober(job, options, buffer).run();
+}
+
+std::uint64_t NewProbeNonce() {
+  std::random_device rd;
+  return static_cast<std::uint64_t>(rd()) << 32 ^ rd();
+}
+
+}  // namespace qk
