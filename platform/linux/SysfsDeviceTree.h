@@ -1,5 +1,6 @@
 #pragma once
-// The USB topology from sysfs: root hubs usbN of at least high speed, port
+// The USB topology from sysfs: root hubs usbN of at least high speed (in their
+// controllers' order), port
 // counts from `maxchild`, devices named by port path (N-p.q), and the disks
 // whose sysfs path passes through a USB mass-storage interface.
 #include <map>
