@@ -7,6 +7,7 @@
 #include "Fakes.h"
 #include "platform/linux/SysfsDeviceTree.h"
 #include "platform/linux/SysfsRemoval.h"
+#include "platform/linux/UdevHotplug.h"
 #include "support/RecordingOperator.h"
 #include "support/TempDir.h"
 
@@ -111,4 +112,18 @@ TEST(SysfsRemovalUnderMount, UnmountedDiskIsRemoved) {
   EXPECT_TRUE(removal.remove(t.usb.string()));
   EXPECT_EQ(t.written(t.scsi / "delete"), "1");
   EXPECT_EQ(t.written(t.usb / "remove"), "1");
+}
+
+// The disk shows up a second or more after its USB device: its arrival, and
+// that of its generic node, must restart the rescan delay too.
+TEST(UdevHotplugEvents, DiskAndGenericNodeArrivalsCountAsArrivals) {
+  EXPECT_EQ(UdevHotplug::classify("usb", "usb_device", "add"), DeviceChange::Arrival);
+  EXPECT_EQ(UdevHotplug::classify("block", "disk", "add"), DeviceChange::Arrival);
+  EXPECT_EQ(UdevHotplug::classify("scsi_generic", nullptr, "add"), DeviceChange::Arrival);
+  EXPECT_EQ(UdevHotplug::classify("block", "disk", "remove"), DeviceChange::Removal);
+  // Interfaces, partitions and the station's own change events start no rescan.
+  EXPECT_EQ(UdevHotplug::classify("usb", "usb_interface", "add"), std::nullopt);
+  EXPECT_EQ(UdevHotplug::classify("block", "partition", "add"), std::nullopt);
+  EXPECT_EQ(UdevHotplug::classify("block", "disk", "change"), std::nullopt);
+  EXPECT_EQ(UdevHotplug::classify("block", nullptr, "add"), std::nullopt);
 }
