@@ -43,6 +43,7 @@ disk() {
   local b="$s/block/$7"
   attr "$b" dev "8:$((16 * $6))"
   attr "$b" size 2000000
+  link "$b/device" "$s"
   link "$1/class/block/$7" "$b"
 }
 
