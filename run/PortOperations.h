@@ -9,6 +9,7 @@
 #include <string>
 
 #include "config/GlobalParameter.h"
+#include "platform/PassThrough.h"
 
 namespace qk {
 
@@ -67,6 +68,10 @@ class PortOperations {
   virtual bool quickRwTest(WorkBuffer buffer) = 0;
   virtual bool rwTestPercentage(WorkBuffer buffer, int percent) = 0;
   virtual bool eraseAllData(WorkBuffer buffer) = 0;
+
+  // Called from another thread once the port is cut off: resets the drive so
+  // that a command blocked on it returns. True when a reset was issued.
+  virtual bool resetDrive(PassThrough::ResetLevel /*level*/) { return false; }
 };
 
 }  // namespace qk

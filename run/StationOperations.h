@@ -66,6 +66,7 @@ class StationOperations : public PortOperations, private ProgressObserver {
   bool quickRwTest(WorkBuffer buffer) override;
   bool rwTestPercentage(WorkBuffer buffer, int percent) override;
   bool eraseAllData(WorkBuffer buffer) override;
+  bool resetDrive(PassThrough::ResetLevel level) override;
 
  private:
   void secondGauge(bool visible, int percent, GaugeColour colour) override;
@@ -77,6 +78,7 @@ class StationOperations : public PortOperations, private ProgressObserver {
   ProductionSteps steps_;
   ControllerSectorDevice device_;
   DiskJob job_;
+  const std::string drivePath_;  // copied: the reset comes from another thread
 };
 
 }  // namespace qk

@@ -61,6 +61,9 @@ class DeviceTransport {
   int ReadSectors(const std::string& path, std::uint8_t* buffer, std::uint32_t lba, std::uint32_t length);
   int WriteSectors(const std::string& path, const std::uint8_t* buffer, std::uint32_t lba, std::uint32_t length);
 
+  // Resets the drive at `path` (a hung one): 1 when the reset was issued, else 0.
+  int ResetDrive(const std::string& path, PassThrough::ResetLevel level);
+
   // The device node's major/minor: 1 or 0.
   int GetDeviceNumber(const std::string& path, DeviceNumber& out);
 
