@@ -13,8 +13,8 @@ namespace {
 
 void runDoctor(CliState& state) {
   MachinePaths paths;
-  const std::string dir = ProgramFolder::ofExecutable().path();
-  for (const char* name : {"qkstation-cli", "qkstation"}) paths.programs.push_back(dir + "/" + name);
+  const ProgramFolder dir = ProgramFolder::ofExecutable();
+  for (const char* name : {"qkstation-cli", "qkstation"}) paths.programs.push_back(dir.resolve(name));
   SysfsDeviceTree tree;
   const auto items = MachineCheck(paths).run(tree);
   bool ok = true;
