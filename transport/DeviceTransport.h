@@ -1,7 +1,7 @@
 #pragma once
 // The only road to a drive: one pass-through request per command, each
-// command independent of the others (the device is opened and closed per
-// request). Outcomes are numbers: primitives 1/0, entry points 1/-2/-1.
+// command independent of the others (the pass-through keeps the drive's
+// handle). Outcomes are numbers: primitives 1/0, entry points 1/-2/-1.
 #include <cstdint>
 #include <string>
 
