@@ -388,8 +388,12 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
         // time-out can run for minutes: reset the drive so that it returns.
         p.release = std::jthread([&p, &clock](std::stop_token st) {
           const int slot = p.slot + 1;
-          const bool device = p.ops->resetDrive(PassThrough::ResetLevel::Device);
-          debugPrintf("Port%d: device reset %s", slot, device ? "issued" : "not available");
+          // A device reset may itself wait for the blocked command: it gets
+          // a thread of its own, and the port reset comes regardless.
+          std::jthread device([&p, slot] {
+            const bool issued = p.ops->resetDrive(PassThrough::ResetLevel::Device);
+            debugPrintf("Port%d: device reset %s", slot, issued ? "done" : "not available");
+          });
           for (std::int64_t waited = 0; waited < kUsbResetAfterMs && !p.done; waited += kSweepMs) {
             if (!clock.sleepFor(kSweepMs, st)) return;
           }

@@ -45,6 +45,15 @@ bool isPermission(int error) { return error == EACCES || error == EPERM; }
 
 bool isGone(int error) { return error == ENODEV || error == ENXIO; }
 
+bool writeAttr(const std::string& file, const char* value) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const auto n = static_cast<ssize_t>(std::strlen(value));
+  const bool ok = ::write(fd, value, static_cast<std::size_t>(n)) == n;
+  ::close(fd);
+  return ok;
+}
+
 }  // namespace
 
 LinuxPassThrough::LinuxPassThrough(AccessProblems* problems, std::string sysRoot)
@@ -60,19 +69,33 @@ std::string LinuxPassThrough::commandNode(const std::string& path) const {
   return path;  // no sg driver: the disk node carries the commands
 }
 
-std::string LinuxPassThrough::usbNode(const std::string& path) const {
+std::string LinuxPassThrough::usbDevice(const std::string& path) const {
   std::error_code ec;
   fs::path dir = fs::canonical(fs::path(sys_) / "class/block" / fs::path(path).filename(), ec);
   if (ec) return {};
   for (; !dir.empty() && dir != dir.root_path(); dir = dir.parent_path()) {
     if (dir.filename().string().find(':') != std::string::npos) continue;  // interfaces, SCSI addresses
-    const std::string bus = readAttr(dir / "busnum"), dev = readAttr(dir / "devnum");
-    if (bus.empty() || dev.empty()) continue;
-    char node[64];
-    std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", std::atoi(bus.c_str()), std::atoi(dev.c_str()));
-    return node;
+    if (!readAttr(dir / "busnum").empty() && !readAttr(dir / "devnum").empty()) return dir.string();
   }
   return {};
+}
+
+std::string LinuxPassThrough::usbNode(const std::string& path) const {
+  const std::string dir = usbDevice(path);
+  if (dir.empty()) return {};
+  char node[64];
+  std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", std::atoi(readAttr(fs::path(dir) / "busnum").c_str()),
+                std::atoi(readAttr(fs::path(dir) / "devnum").c_str()));
+  return node;
+}
+
+std::string LinuxPassThrough::portDisable(const std::string& path) const {
+  const std::string dir = usbDevice(path);
+  if (dir.empty()) return {};
+  std::error_code ec;
+  const fs::path port = fs::canonical(fs::path(dir) / "port", ec);
+  if (ec || !fs::exists(port / "disable", ec)) return {};
+  return (port / "disable").string();
 }
 
 std::string LinuxPassThrough::scsiDevice(const std::string& path) const {
@@ -159,6 +182,20 @@ PassThroughResult LinuxPassThrough::execute(const std::string& path, const PassT
 }
 
 bool LinuxPassThrough::reset(const std::string& path, ResetLevel level) {
+  if (level == ResetLevel::UsbPort) {
+    // usb-storage holds its device lock for the whole of a command, and both
+    // its device reset and a USB reset wait for that lock: only the port
+    // going dark (the device detached) ends the command. The drive then
+    // enumerates afresh.
+    const std::string disable = portDisable(path);
+    if (!disable.empty()) {
+      const bool off = writeAttr(disable, "1");
+      ::usleep(200 * 1000);  // the hub needs a moment to see the port off
+      const bool on = writeAttr(disable, "0");
+      if (off && on) return true;
+      debugPrintf("reset of %s through %s failed", path.c_str(), disable.c_str());
+    }
+  }
   const std::string node = level == ResetLevel::Device ? commandNode(path) : usbNode(path);
   if (node.empty()) return false;
   // A handle of its own: the drive's handle is busy with the blocked command.

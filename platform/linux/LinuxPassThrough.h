@@ -27,9 +27,13 @@ class LinuxPassThrough : public PassThrough {
   std::string commandNode(const std::string& path) const;
   // The /dev/bus/usb node of the USB device a disk belongs to; empty when none.
   std::string usbNode(const std::string& path) const;
+  // The `disable` attribute of the hub port that device is plugged into; empty when none.
+  std::string portDisable(const std::string& path) const;
 
  private:
   struct Handle;
+  // The sysfs folder of the USB device a disk belongs to; empty when none.
+  std::string usbDevice(const std::string& path) const;
   // The disk's SCSI device folder in sysfs; empty when none.
   std::string scsiDevice(const std::string& path) const;
   // The open handle of a drive, opened (or reopened for a new node) on demand.

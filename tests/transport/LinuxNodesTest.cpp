@@ -30,6 +30,15 @@ TEST(LinuxPassThroughNodes, DiskCommandsGoThroughItsGenericNodeAndResetFindsItsU
   EXPECT_EQ(pt.usbNode("/dev/nosuch"), "");
 }
 
+TEST(LinuxPassThroughNodes, PortResetFindsTheDrivesHubPort) {
+  LinuxPassThrough pt(nullptr, fixture("ext-hub"));
+  const std::string disable = pt.portDisable("/dev/sdb");
+  EXPECT_EQ(disable.substr(disable.size() - std::string("usb1/1-0:1.0/usb1-port4/disable").size()),
+            "usb1/1-0:1.0/usb1-port4/disable");
+  // No port link (an older kernel): no port to switch, the USB reset is used instead.
+  EXPECT_EQ(LinuxPassThrough(nullptr, fixture("mixed")).portDisable("/dev/sdb"), "");
+}
+
 TEST(AccessProblemsReport, OncePerDriveNamingTheNodeAndWhatIsMissing) {
   AccessProblems problems;
   std::vector<std::string> told;

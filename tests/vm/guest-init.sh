@@ -203,6 +203,22 @@ cli_check() {  # cli_check NAME ARGS... -- PATTERN...: runs the CLI, then checks
   $CLI $args > /tmp/$name.txt 2>&1; echo "exit $?" >> /tmp/$name.txt
   check "$name" /tmp/$name.txt "$@"
 }
+
+# --- an operator without root and without access to the drives' nodes: the
+# station names the node and what is missing, once per drive, and the slot
+# says so instead of showing an unknown bridge.
+SG=/dev/$(ls /sys/block/${D#/dev/}/device/scsi_generic)
+echo "op:x:1000:1000::/tmp:/bin/sh" >> /etc/passwd
+echo "op:x:1000:" >> /etc/group
+rm -rf /tmp/ophome; mkdir /tmp/ophome; cp /qk/bin/*.ini /qk/bin/*.bin /tmp/ophome; chown -R 1000:1000 /tmp/ophome
+su -s /bin/sh -c "/qk/bin/qkstation-cli --home /tmp/ophome scan" op > /tmp/nonroot.txt 2>&1
+check "non-root-permission-message" /tmp/nonroot.txt "^No permission: $SG cannot be opened read-write" \
+  "^Port17: configured 3-1 $D \(No permission \($SG\)\)"
+if [ "$(grep -c "^No permission: $SG " /tmp/nonroot.txt)" = 1 ]; then
+  pass "non-root-permission-once"
+else
+  fail "non-root-permission-once" "$(tr '\n' '|' < /tmp/nonroot.txt)"
+fi
 cli_check format format 17 -- "^Port17: Pass" "^exit 0"
 if wait_for 10 "[ -b ${D}1 ]" && fsck.fat -n ${D}1 > /tmp/fsck.txt 2>&1; then
   pass "format-fsck"
@@ -266,6 +282,7 @@ dd if=/dev/zero of=$D bs=$bs count=$((bytes / bs)) oflag=direct 2>/dev/null
 dd if=$D of=/dev/null bs=$bs count=$((bytes / bs)) iflag=direct 2>/dev/null
 t2=$(now_cs)
 grep -q "^Port17: Pass" /tmp/rate.txt && pass "rwtest-percent" || fail "rwtest-percent" "$(cat /tmp/rate.txt)"
+echo "QKVM INFO rate bytes=$bytes station=$((t1 - t0))cs dd=$((t2 - t1))cs"
 awk -v b=$bytes -v s=$((t1 - t0 - 300)) -v d=$((t2 - t1)) 'BEGIN {
   if (s < 1) s = 1; if (d < 1) d = 1
   st = 2 * b / 1048576 / (s / 100); dr = 2 * b / 1048576 / (d / 100)

@@ -68,6 +68,9 @@ usbdev $T $R usb1 1 1 480 09 1d6b 0002 0000:00:14.0 4
 usbdev $T $R/1-2 1-2 1 2 480 09 05e3 0608 "" 7
 usbdev $T $R/1-4 1-4 1 3 480 00 abcd 1234 QK0001
 disk $T $R/1-4 1-4:1.0 usb-storage 3 0 sdb
+# The drive's hub port, whose `disable` switches it off and on.
+attr $T/$R/1-0:1.0/usb1-port4 disable 0
+link $T/$R/1-4/port $T/$R/1-0:1.0/usb1-port4
 
 # Hubs of every kind, disks that are and are not ours.
 T=mixed
