@@ -34,4 +34,19 @@ bool MaskChecksItem(int mask, int item) { return item >= 0 && item < 8 && ((mask
 
 bool UnattendedStartRefused(const StationCommandLine& cl) { return cl.autoQuit && cl.hasFirstArgument && !cl.mask; }
 
+const char* StationUsageText() {
+  return "QK Station: SSD production station (window)\n"
+         "Usage: qkstation [--home DIR] [--bench FILE] [MASK] [autoquit]\n"
+         "\n"
+         "Options:\n"
+         "  --home DIR    Program folder: profile, data files, log/ (default: the executable's folder)\n"
+         "  --bench FILE  Simulated bench file (default: the real devices)\n"
+         "  MASK          Decimal test-item mask: bits 0..7 check test-list items 0..7\n"
+         "  autoquit      Press START once the window is up, then close after the run\n"
+         "  --help        Print this text and exit\n"
+         "\n"
+         "Real drives without root need the group qkstation, the udev rule 70-qkstation.rules\n"
+         "and the capability CAP_SYS_RAWIO on the program; qkstation-cli doctor checks them.\n";
+}
+
 }  // namespace qk

@@ -15,6 +15,8 @@ struct StationCommandLine {
 };
 
 StationCommandLine ParseStationCommandLine(const std::vector<std::string>& args);
+// What `qkstation --help` prints; the manual page is made from the same text.
+const char* StationUsageText();
 // Check state of list items 0..7 for a mask (higher bits ignored).
 bool MaskChecksItem(int mask, int item);
 // "autoquit" with a first argument that is no decimal integer: no run may

@@ -53,7 +53,7 @@ bool Station::openDevices(const std::string& benchFile, Clock* clock) {
     volumes_ = std::make_unique<BenchVolumes>(bench_->passThrough());
     transport_ = std::make_unique<DeviceTransport>(bench_->passThrough(), bench_->clock(), transportState_);
   } else {
-    passThrough_ = std::make_unique<LinuxPassThrough>();
+    passThrough_ = std::make_unique<LinuxPassThrough>(&accessProblems_);
     tree_ = std::make_unique<SysfsDeviceTree>();
     hotplug_ = std::make_unique<UdevHotplug>();
     removal_ = std::make_unique<SysfsRemoval>();

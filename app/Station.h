@@ -19,6 +19,7 @@
 #include "config/Profile.h"
 #include "discovery/Scanner.h"
 #include "discovery/TransportProbe.h"
+#include "platform/AccessProblems.h"
 #include "platform/Clock.h"
 #include "platform/DeviceTree.h"
 #include "platform/Hotplug.h"
@@ -104,6 +105,8 @@ class Station {
   Scanner& scanner() { return *scanner_; }
   HotplugSource& hotplug() { return *hotplug_; }
   Removal& removal() { return *removal_; }
+  // Permission failures of the real devices, one report per drive.
+  AccessProblems& accessProblems() { return accessProblems_; }
   Clock& clock();
   sim::Bench* bench() { return bench_.get(); }
   LogFileChoice& logFile() { return logFile_; }
@@ -133,6 +136,7 @@ class Station {
   RealClock realClock_;
   Clock* clock_ = &realClock_;
   std::unique_ptr<sim::Bench> bench_;
+  AccessProblems accessProblems_;
   std::unique_ptr<PassThrough> passThrough_;
   TransportState transportState_;
   std::unique_ptr<DeviceTransport> transport_;

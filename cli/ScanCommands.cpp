@@ -25,7 +25,8 @@ nlohmann::json scanJson(Station& s) {
                      {"locationKey", p.locationKey.str()},
                      {"devicePath", p.devicePath.str()},
                      {"capacityMB", p.capacityMB},
-                     {"serialNumber", p.serialNumber.str()}});
+                     {"serialNumber", p.serialNumber.str()},
+                     {"access", p.devicePath.empty() ? std::string() : s.accessProblems().find(p.devicePath.str())}});
   }
   return {{"slotCount", sc.slotCount()},
           {"deviceCount", sc.deviceCount()},
@@ -36,11 +37,14 @@ nlohmann::json scanJson(Station& s) {
           {"ports", ports}};
 }
 
-std::string describe(const PortContext& p) {
+std::string describe(const PortContext& p, const AccessProblems& access) {
   if (!p.configured) return "empty";
   if (!p.active) {
+    // A drive the station may not talk to is not an unknown bridge.
+    const std::string denied = p.devicePath.empty() ? std::string() : access.slotText(p.devicePath.str());
     return "configured " + p.locationKey.str() + (p.devicePath.empty() ? "" : " " + p.devicePath.str()) +
-           (p.bridgeCode == 0 && !p.devicePath.empty() ? " (bridge not recognised)" : "");
+           (!denied.empty() ? " (" + denied + ")"
+                            : p.bridgeCode == 0 && !p.devicePath.empty() ? " (bridge not recognised)" : "");
   }
   std::string text = "active " + p.devicePath.str() + " bridge " + std::to_string(p.bridgeCode) + " " +
                      std::to_string(p.capacityMB) + " MB";
@@ -55,7 +59,7 @@ void printTable(Station& s) {
             << sc.deviceCount() << ", START " << (sc.startEnabled() ? "enabled" : "disabled") << "\n";
   for (int i = 0; i < std::min(sc.slotCount(), SlotLimit); ++i) {
     const PortContext& p = sc.ports()[i];
-    if (p.configured) std::cout << "Port" << (i + 1) << ": " << describe(p) << "\n";
+    if (p.configured) std::cout << "Port" << (i + 1) << ": " << describe(p, s.accessProblems()) << "\n";
   }
   std::cout << std::flush;
 }
@@ -117,7 +121,7 @@ void runWatch(CliState& state, double seconds) {
       std::cout << scanJson(s).dump(-1, ' ', false, kJsonReplace) << std::endl;
     } else {
       for (int i = 0; i < std::min(sc.slotCount(), SlotLimit); ++i) {
-        const std::string was = describe(before[i]), now = describe(sc.ports()[i]);
+        const std::string was = describe(before[i], s.accessProblems()), now = describe(sc.ports()[i], s.accessProblems());
         if (was != now) std::cout << "Port" << (i + 1) << ": " << now << "\n";
       }
       if (startBefore != sc.startEnabled()) std::cout << "START " << (sc.startEnabled() ? "enabled" : "disabled") << "\n";

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -117,6 +118,7 @@ TMainForm::~TMainForm() {
   if (scanThread_.joinable()) scanThread_.join();
   if (station_.bench()) station_.bench()->stopEvents();
   station_.hotplug().stop();
+  station_.accessProblems().setListener({});
 }
 
 void TMainForm::buildWindow() {
@@ -235,7 +237,17 @@ void TMainForm::buildWindow() {
     status->addWidget(l);
     statusPanels_.push_back(l);
   }
+  // Permission failures of the real devices: the node and what is missing.
+  accessPanel_ = new QLabel(status);
+  accessPanel_->setObjectName("AccessPanel");
+  status->addWidget(accessPanel_, 1);
   setStatusBar(status);
+  QPointer<QLabel> access = accessPanel_;
+  station_.accessProblems().setListener([access](const std::string& text) {
+    QMetaObject::invokeMethod(access, [access, t = QString::fromStdString(text)] {
+      if (access) access->setText(t);
+    }, Qt::QueuedConnection);
+  });
 
   connect(refreshBtn_, &QPushButton::clicked, this, &TMainForm::refreshBtnClick);
   connect(executeBtn_, &QPushButton::clicked, this, &TMainForm::executeBtnClick);
@@ -495,6 +507,16 @@ void TMainForm::afterScan() {
     }
   }
   updateDrawPanel();
+  {
+    std::lock_guard lock(sc.scanLock());
+    for (int i = 0; i < slotCount(); ++i) {
+      const PortContext& rec = sc.ports()[static_cast<std::size_t>(i)];
+      if (!rec.configured || rec.active || rec.devicePath.empty()) continue;
+      // A drive the station may not talk to says so rather than look unknown.
+      const std::string denied = station_.accessProblems().slotText(rec.devicePath.str());
+      if (!denied.empty()) panels_[static_cast<std::size_t>(i)]->setText(QString::fromStdString(denied));
+    }
+  }
   setWindowTitle(QString::fromStdString(station_.caption()));
   if (!running_) executeBtn_->setEnabled(sc.startEnabled());
 }

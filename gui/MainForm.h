@@ -137,6 +137,7 @@ class TMainForm : public QMainWindow {
   QLineEdit* yieldEdit_ = nullptr;
   QLabel* elapsedTime_ = nullptr;
   std::vector<QLabel*> statusPanels_;
+  QLabel* accessPanel_ = nullptr;
   QTimer* autoTestTimer_ = nullptr;
   QTimer* drawTimer_ = nullptr;
   QTimer* rescanTimer_ = nullptr;

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <cstdio>
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -60,6 +61,12 @@ std::string benchPath(const std::string& bench, const qk::ProgramFolder& folder)
 
 int main(int argc, char** argv) {
   using namespace qk;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--help") {
+      std::fputs(StationUsageText(), stdout);
+      return 0;
+    }
+  }
   const EntryOptions entry = takeOptions(argc, argv);
   const ProgramFolder folder = entry.home.empty() ? ProgramFolder::ofExecutable() : ProgramFolder(entry.home);
   // Not from a network drive, and one station per program folder: both end silently.

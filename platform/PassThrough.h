@@ -40,11 +40,15 @@ struct DeviceNumber {
 class PassThrough {
  public:
   virtual ~PassThrough() = default;
-  // Opens the path, issues one request, closes it again. Safe to call from
-  // many threads at once, for the same path or different ones.
+  // Issues one request to the drive at `path`. Safe to call from many threads
+  // at once, for the same path or different ones.
   virtual PassThroughResult execute(const std::string& path, const PassThroughRequest& request) = 0;
   // Queries the device number without opening the device for I/O.
   virtual bool deviceNumber(const std::string& path, DeviceNumber& out) = 0;
+  // Resets a drive that stopped answering so that commands blocked on it
+  // return. True when the reset was issued.
+  enum class ResetLevel { Device, UsbPort };
+  virtual bool reset(const std::string& /*path*/, ResetLevel /*level*/) { return false; }
 };
 
 }  // namespace qk

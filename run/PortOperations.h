@@ -9,6 +9,7 @@
 #include <string>
 
 #include "config/GlobalParameter.h"
+#include "platform/PassThrough.h"
 
 namespace qk {
 
@@ -70,6 +71,10 @@ class PortOperations {
   // Stamps addresses across the drive and reads them back; the failure record
   // goes into the buffer. `keepData`: put back what the stamps overwrote.
   virtual bool capacityProbe(WorkBuffer buffer, const std::string& driveId, bool keepData) = 0;
+
+  // Called from another thread once the port is cut off: resets the drive so
+  // that a command blocked on it returns. True when a reset was issued.
+  virtual bool resetDrive(PassThrough::ResetLevel /*level*/) { return false; }
 };
 
 }  // namespace qk

@@ -21,6 +21,8 @@ namespace {
 
 constexpr int kCapacityGB[] = {0, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024};
 constexpr std::int64_t kSweepMs = 50;
+// How long a device reset has to free a timed-out port before its USB port is reset.
+constexpr std::int64_t kUsbResetAfterMs = 2000;
 
 std::int64_t fileKiB(const std::string& path) {
   struct stat st {};
@@ -342,6 +344,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     bool seen = false;    // its end was noticed by the wait
     std::int64_t deadline = 0;
     std::jthread thread;
+    std::jthread release;  // resets a timed-out port's drive; ends before `thread` is joined
   };
   std::vector<std::unique_ptr<Port>> ports;
   const int familyCode = FirmwareFamilyCode(station_.files().familyText);
@@ -430,6 +433,23 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
         rec.yieldEvent = 0;  // a timed-out port stays out of the yield count
         p.stop.request_stop();
         debugPrintf("Port%d: time-out after %d ms", p.slot + 1, timeoutMs);
+        // The worker may sit in a command the drive never answers, whose own
+        // time-out can run for minutes: reset the drive so that it returns.
+        p.release = std::jthread([&p, &clock](std::stop_token st) {
+          const int slot = p.slot + 1;
+          // A device reset may itself wait for the blocked command: it gets
+          // a thread of its own, and the port reset comes regardless.
+          std::jthread device([&p, slot] {
+            const bool issued = p.ops->resetDrive(PassThrough::ResetLevel::Device);
+            debugPrintf("Port%d: device reset %s", slot, issued ? "done" : "not available");
+          });
+          for (std::int64_t waited = 0; waited < kUsbResetAfterMs && !p.done; waited += kSweepMs) {
+            if (!clock.sleepFor(kSweepMs, st)) return;
+          }
+          if (p.done) return;
+          const bool usb = p.ops->resetDrive(PassThrough::ResetLevel::UsbPort);
+          debugPrintf("Port%d: USB port reset %s", slot, usb ? "issued" : "not available");
+        });
       }
     }
     observer_.elapsed(ElapsedText((clock.nowMs() - startMs) / 1000));

@@ -34,7 +34,8 @@ StationOperations::StationOperations(Station& station, int slot, ControllerConte
       ops_(station.transport(), context, stop),
       steps_(ops_),
       device_(ops_),
-      job_{device_, station.volumes(), station.clock(), &station.op(), stop, activeDrives} {}
+      job_{device_, station.volumes(), station.clock(), &station.op(), stop, activeDrives},
+      drivePath_(context.devicePath) {}
 
 bool StationOperations::isLoaderMode() { return ops_.IsLoaderMode(); }
 
@@ -125,6 +126,10 @@ bool StationOperations::quickRwTest(WorkBuffer b) { return QuickRwTest(job_, b.d
 
 bool StationOperations::rwTestPercentage(WorkBuffer b, int percent) {
   return RWTestPercentageWithProgress(job_, b.data(), static_cast<std::uint16_t>(percent), this);
+}
+
+bool StationOperations::resetDrive(PassThrough::ResetLevel level) {
+  return station_.transport().ResetDrive(drivePath_, level) == 1;
 }
 
 bool StationOperations::eraseAllData(WorkBuffer b) {

@@ -67,6 +67,7 @@ class StationOperations : public PortOperations, private ProgressObserver {
   bool rwTestPercentage(WorkBuffer buffer, int percent) override;
   bool eraseAllData(WorkBuffer buffer) override;
   bool capacityProbe(WorkBuffer buffer, const std::string& driveId, bool keepData) override;
+  bool resetDrive(PassThrough::ResetLevel level) override;
 
  private:
   void secondGauge(bool visible, int percent, GaugeColour colour) override;
@@ -78,6 +79,7 @@ class StationOperations : public PortOperations, private ProgressObserver {
   ProductionSteps steps_;
   ControllerSectorDevice device_;
   DiskJob job_;
+  const std::string drivePath_;  // copied: the reset comes from another thread
 };
 
 }  // namespace qk

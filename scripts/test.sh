@@ -13,6 +13,8 @@ jobs=$(nproc)
 
 "$root/scripts/build.sh" "$root/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK_BUILD_GUI=ON
 ctest --test-dir "$root/build-test" --output-on-failure -j "$jobs" --timeout 300
+# The Debian package from the same build: its contents and install scripts.
+"$root/scripts/check-package.sh" "$("$root/scripts/package.sh" "$root/build-test")"
 if [ "$QK_WITH_VM" = 1 ]; then
   "$root/tests/vm/run_vm_test.sh" "$root/build-test"
 fi

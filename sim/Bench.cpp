@@ -252,9 +252,16 @@ PassThroughResult Bench::execute(const std::string& path, const PassThroughReque
     case SimReply::Outcome::Dropped:
       result.osError = 5;  // EIO
       break;
-    case SimReply::Outcome::NoAnswer:
-      timeoutClock_->sleepFor(request.timeoutMs);
+    case SimReply::Outcome::NoAnswer: {
+      std::stop_token reset;
+      {
+        std::lock_guard lock(resetMutex_);
+        reset = resets_[d].get_token();
+      }
+      timeoutClock_->sleepFor(request.timeoutMs, reset);
       result.osError = 110;  // ETIMEDOUT
+      break;
+    }
       break;
     case SimReply::Outcome::Pulled:
       result.osError = 19;  // ENODEV
@@ -268,6 +275,16 @@ PassThroughResult Bench::execute(const std::string& path, const PassThroughReque
     notify(event);
   }
   return result;
+}
+
+bool Bench::reset(const std::string& path) {
+  SimDrive* d = driveByPath(path);
+  if (!d) return false;
+  std::lock_guard lock(resetMutex_);
+  std::stop_source& source = resets_[d];
+  source.request_stop();
+  source = std::stop_source();
+  return true;
 }
 
 bool Bench::deviceNumber(const std::string& path, DeviceNumber& out) const {

@@ -92,6 +92,9 @@ class Bench {
   PassThrough& passThrough() { return passThrough_; }
   PassThroughResult execute(const std::string& path, const PassThroughRequest& request);
   bool deviceNumber(const std::string& path, DeviceNumber& out) const;
+  // A reset of a drive (device or USB port): a command waiting out its
+  // time-out on the drive returns at once. False for an unknown path.
+  bool reset(const std::string& path);
 
  private:
   Bench();
@@ -112,6 +115,8 @@ class Bench {
   std::map<int, std::function<void(const BenchEvent&)>> listeners_;
   int nextListener_ = 1;
   std::unique_ptr<Trace> trace_;
+  std::mutex resetMutex_;
+  std::map<SimDrive*, std::stop_source> resets_;  // ends the waits of unanswered commands
   BenchPassThrough passThrough_;
   std::jthread eventThread_;
 };

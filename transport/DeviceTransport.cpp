@@ -162,4 +162,9 @@ bool DeviceTransport::SendBridgeSetup(const std::string& path, std::uint8_t valu
   return SendCommand(path, false, cdb, sizeof cdb, nullptr, 0) == 1;
 }
 
+int DeviceTransport::ResetDrive(const std::string& path, PassThrough::ResetLevel level) {
+  if (path.empty()) return 0;
+  return pt_.reset(path, level) ? 1 : 0;
+}
+
 }  // namespace qk

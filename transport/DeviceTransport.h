@@ -1,7 +1,7 @@
 #pragma once
 // The only road to a drive: one pass-through request per command, each
-// command independent of the others (the device is opened and closed per
-// request). Outcomes are numbers: primitives 1/0, entry points 1/-2/-1.
+// command independent of the others (the pass-through keeps the drive's
+// handle). Outcomes are numbers: primitives 1/0, entry points 1/-2/-1.
 #include <cstdint>
 #include <string>
 
@@ -60,6 +60,9 @@ class DeviceTransport {
   // short transfer counts as failure.
   int ReadSectors(const std::string& path, std::uint8_t* buffer, std::uint32_t lba, std::uint32_t length);
   int WriteSectors(const std::string& path, const std::uint8_t* buffer, std::uint32_t lba, std::uint32_t length);
+
+  // Resets the drive at `path` (a hung one): 1 when the reset was issued, else 0.
+  int ResetDrive(const std::string& path, PassThrough::ResetLevel level);
 
   // The device node's major/minor: 1 or 0.
   int GetDeviceNumber(const std::string& path, DeviceNumber& out);

@@ -13,6 +13,7 @@ class BenchPassThrough : public PassThrough {
   explicit BenchPassThrough(sim::Bench& bench) : bench_(bench) {}
   PassThroughResult execute(const std::string& path, const PassThroughRequest& request) override;
   bool deviceNumber(const std::string& path, DeviceNumber& out) override;
+  bool reset(const std::string& path, ResetLevel level) override;
 
  private:
   sim::Bench& bench_;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <tuple>
 
 namespace fs = std::filesystem;
 
@@ -156,18 +157,30 @@ std::shared_ptr<HubDesc> SysfsDeviceTree::readHub(const std::string& name, const
 std::optional<std::vector<std::shared_ptr<HubDesc>>> SysfsDeviceTree::rootHubs() {
   auto devices = usbDevices();
   if (!devices) return std::nullopt;
-  std::vector<std::pair<int, std::string>> roots;
+  // Bus numbers follow the order controllers come up and can change between
+  // boots; the controller's device path (its PCI address) does not. A
+  // controller's own root hubs keep their order: high speed before super speed.
+  struct Root {
+    fs::path controller;
+    double speed;
+    int bus;
+    std::string name;
+  };
+  std::vector<Root> roots;
   for (const auto& [name, dir] : *devices) {
     std::smatch m;
-    if (std::regex_match(name, m, rootHubName)) roots.emplace_back(std::stoi(m[1].str()), name);
+    if (!std::regex_match(name, m, rootHubName)) continue;
+    roots.push_back({fs::path(dir).parent_path(), std::strtod(readAttr(dir, "speed").c_str(), nullptr),
+                     std::stoi(m[1].str()), name});
   }
-  std::sort(roots.begin(), roots.end());
+  std::sort(roots.begin(), roots.end(), [](const Root& a, const Root& b) {
+    return std::tie(a.controller, a.speed, a.bus) < std::tie(b.controller, b.speed, b.bus);
+  });
   std::vector<std::shared_ptr<HubDesc>> out;
-  for (const auto& [bus, name] : roots) {
-    const std::string& dir = devices->at(name);
+  for (const Root& r : roots) {
     // Full-speed-only controllers get no slots.
-    if (std::strtod(readAttr(dir, "speed").c_str(), nullptr) < 480.0) continue;
-    out.push_back(readHub(name, dir, std::to_string(bus), *devices, 0));
+    if (r.speed < 480.0) continue;
+    out.push_back(readHub(r.name, devices->at(r.name), std::to_string(r.bus), *devices, 0));
   }
   return out;
 }
@@ -181,9 +194,16 @@ std::optional<std::vector<DiskDesc>> SysfsDeviceTree::disks() {
     fs::path dir(folder);
     d.devicePath = "/dev/" + dir.filename().string();
     d.diskInstance = folder;
+    bool directAccess = dir.filename().string().rfind("sr", 0) != 0;
     for (fs::path p = dir.parent_path(); !p.empty() && p != p.root_path(); p = p.parent_path()) {
       const std::string name = p.filename().string();
-      if (std::regex_match(name, scsiDeviceName)) d.diskInstance = p.string();
+      if (std::regex_match(name, scsiDeviceName)) {
+        d.diskInstance = p.string();
+        // Peripheral type 0 (direct access) or 14 (reduced block commands);
+        // CD-ROMs and other types are never production drives.
+        const std::string type = readAttr(p.string(), "type");
+        if (!type.empty()) directAccess = type == "0" || type == "14";
+      }
       if (std::regex_match(name, usbInterfaceName)) {
         const std::string driver = driverOf(p);
         d.usbStorage = driver == "usb-storage" || driver == "uas";
@@ -192,7 +212,7 @@ std::optional<std::vector<DiskDesc>> SysfsDeviceTree::disks() {
         break;
       }
     }
-    out.push_back(std::move(d));
+    if (directAccess) out.push_back(std::move(d));
   }
   return out;
 }

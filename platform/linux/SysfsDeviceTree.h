@@ -1,7 +1,8 @@
 #pragma once
-// The USB topology from sysfs: root hubs usbN of at least high speed, port
-// counts from `maxchild`, devices named by port path (N-p.q), and the disks
-// whose sysfs path passes through a USB mass-storage interface.
+// The USB topology from sysfs: root hubs usbN of at least high speed (in their
+// controllers' order), port counts from `maxchild`, devices named by port path
+// (N-p.q), and the direct-access disks whose sysfs path passes through a USB
+// mass-storage interface.
 #include <map>
 #include <string>
 #include <vector>

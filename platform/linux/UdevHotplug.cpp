@@ -9,6 +9,29 @@
 
 namespace qk {
 
+namespace {
+
+// usb-storage creates the disk and its generic node a second or more after the
+// USB device; their arrivals restart the rescan delay so the scan finds the disk.
+struct Watched {
+  const char* subsystem;
+  const char* devtype;  // null: any
+};
+constexpr Watched kWatched[] = {{"usb", "usb_device"}, {"block", "disk"}, {"scsi_generic", nullptr}};
+
+}  // namespace
+
+std::optional<DeviceChange> UdevHotplug::classify(const char* subsystem, const char* devtype, const char* action) {
+  if (!subsystem || !action) return std::nullopt;
+  for (const Watched& w : kWatched) {
+    if (std::strcmp(subsystem, w.subsystem) != 0) continue;
+    if (w.devtype && (!devtype || std::strcmp(devtype, w.devtype) != 0)) continue;
+    if (std::strcmp(action, "add") == 0) return DeviceChange::Arrival;
+    if (std::strcmp(action, "remove") == 0) return DeviceChange::Removal;
+  }
+  return std::nullopt;
+}
+
 bool UdevHotplug::start(std::function<void(DeviceChange)> onChange) {
   stop();
   udev* u = udev_new();
@@ -16,8 +39,11 @@ bool UdevHotplug::start(std::function<void(DeviceChange)> onChange) {
   // Without a udev daemon (a minimal system, a rescue shell) nothing comes on
   // udev's channel; the kernel's own uevents then tell of the same changes.
   udev_monitor* mon = udev_monitor_new_from_netlink(u, UdevHotplug::eventSource());
-  if (!mon || udev_monitor_filter_add_match_subsystem_devtype(mon, "usb", "usb_device") < 0 ||
-      udev_monitor_enable_receiving(mon) < 0) {
+  bool armed = mon != nullptr;
+  for (const Watched& w : kWatched) {
+    armed = armed && udev_monitor_filter_add_match_subsystem_devtype(mon, w.subsystem, w.devtype) >= 0;
+  }
+  if (!armed || udev_monitor_enable_receiving(mon) < 0) {
     if (mon) udev_monitor_unref(mon);
     udev_unref(u);
     return false;
@@ -28,9 +54,9 @@ bool UdevHotplug::start(std::function<void(DeviceChange)> onChange) {
       if (::poll(&pfd, 1, 200) <= 0) continue;  // wakes regularly to notice stop
       udev_device* dev = udev_monitor_receive_device(mon);
       if (!dev) continue;
-      const char* action = udev_device_get_action(dev);
-      if (action && std::strcmp(action, "add") == 0) onChange(DeviceChange::Arrival);
-      if (action && std::strcmp(action, "remove") == 0) onChange(DeviceChange::Removal);
+      auto change = classify(udev_device_get_subsystem(dev), udev_device_get_devtype(dev),
+                             udev_device_get_action(dev));
+      if (change) onChange(*change);
       udev_device_unref(dev);
     }
     udev_monitor_unref(mon);

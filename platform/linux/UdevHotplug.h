@@ -1,7 +1,8 @@
 #pragma once
-// USB arrivals and removals from the udev monitor, or from the kernel's
-// uevents where no udev daemon runs.
+// Arrivals and removals of USB devices, disks and SCSI generic nodes from the
+// udev monitor, or from the kernel's uevents where no udev daemon runs.
 #include <atomic>
+#include <optional>
 #include <thread>
 
 #include "platform/Hotplug.h"
@@ -16,6 +17,8 @@ class UdevHotplug : public HotplugSource {
 
   // "udev" while the daemon's control socket exists, else "kernel".
   static const char* eventSource(const char* controlSocket = "/run/udev/control");
+  // What an event of the monitor means for the rescan; nullopt: not ours.
+  static std::optional<DeviceChange> classify(const char* subsystem, const char* devtype, const char* action);
 
  private:
   std::jthread thread_;

@@ -54,7 +54,10 @@ class Bench : public ::testing::Test {
             };
           }
           if (hangSlot == slot && frozen) ops->timeMayPass = [] { return false; };
+          if (hangSlot == slot) ops->releasedBy = releasedBy;
           ops->failing = failing;
+          std::lock_guard lock(madeMutex);
+          made[static_cast<std::size_t>(slot)] = ops->resets;
           return ops;
         },
         observer);
@@ -80,6 +83,9 @@ class Bench : public ::testing::Test {
   std::unique_ptr<Station> station;
   std::unique_ptr<RunEngine> engine;
   int hangSlot = -1;
+  std::optional<PassThrough::ResetLevel> releasedBy;  // the hang sits in a command only a reset ends
+  std::mutex madeMutex;
+  std::array<std::shared_ptr<ScriptedOps::Resets>, SlotLimit> made{};  // each slot's resets in the last run
   bool frozen = false;  // the hung drive's time never passes: only a stop ends it
   std::set<std::string> failing;
 };
@@ -122,6 +128,34 @@ TEST_F(Bench, AHangingDriveIsCutOffAtItsTimeOutAndStaysOutOfTheYield) {
   std::string log = home.read("log/" + bareFileName(out.logFile));
   EXPECT_NE(log.find("\t000002\t"), std::string::npos);
   EXPECT_NE(log.find("\tPass\t\t----\t----\t----\t----\t----\tFail\t\r\n"), std::string::npos) << log;
+}
+
+// A drive that stops answering mid-command holds its worker in the kernel,
+// where the port's stop does not reach: after the time-out the station resets
+// the drive, first the device, then its USB port if that does not free it.
+TEST_F(Bench, ATimedOutDriveIsResetSoItsBlockedCommandReturns) {
+  for (auto level : {PassThrough::ResetLevel::Device, PassThrough::ResetLevel::UsbPort}) {
+    hangSlot = 1;
+    releasedBy = level;
+    ASSERT_NO_FATAL_FAILURE(start(3, "[Setting]\nTimeOut=2\n[TestItems]\nEnSataTest=1\nEnFlashTest=1\n"));
+    const auto passedBefore = station->profile().settings.NumberOfPass;
+    RunOutcome out = engine->start({});
+    ASSERT_TRUE(out.ran);
+    EXPECT_EQ(port(1).resultCode, kTimeoutCode);
+    EXPECT_EQ(made[1]->device, 1);
+    if (level == PassThrough::ResetLevel::UsbPort) {
+      EXPECT_EQ(made[1]->usb, 1);
+    }
+    // The others' verdicts stand, and their drives are left alone.
+    for (int slot : {0, 2}) {
+      EXPECT_EQ(port(slot).stepStatus[25], 1) << slot;
+      const auto& other = *made[static_cast<std::size_t>(slot)];
+      EXPECT_EQ(other.device + other.usb, 0) << slot;
+    }
+    EXPECT_EQ(station->profile().settings.NumberOfPass - passedBefore, 2);
+    engine.reset();
+    station.reset();
+  }
 }
 
 TEST_F(Bench, StopCutsOffRunningPortsAsFailedOutsideTheYield) {

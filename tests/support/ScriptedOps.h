@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <stop_token>
@@ -28,6 +29,13 @@ class ScriptedOps : public PortOperations {
   std::stop_token stop;
   Clock* clock = nullptr;  // a hanging drive's time passes on it...
   std::function<bool()> timeMayPass;  // ...once this says so (unset: at once)
+  // Set: the hanging operation is a command blocked in the kernel. The port's
+  // stop does not reach it; only a reset of this level (or a deeper one) does.
+  std::optional<PassThrough::ResetLevel> releasedBy;
+  struct Resets {
+    std::atomic<int> device{0}, usb{0};
+  };
+  std::shared_ptr<Resets> resets = std::make_shared<Resets>();  // outlives the run's drives
 
   std::set<std::string> failing;
   std::vector<std::string> calls;
@@ -41,7 +49,7 @@ class ScriptedOps : public PortOperations {
     if (hanging.count(name)) {
       // Bounded: an engine that never stops the port fails the test instead of hanging it.
       const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
-      while (!stop.stop_requested()) {
+      while (releasedBy ? !released() : !stop.stop_requested()) {
         if (std::chrono::steady_clock::now() >= deadline) {
           ADD_FAILURE() << "the hanging drive's '" << name << "' was never stopped";
           return false;
@@ -55,6 +63,14 @@ class ScriptedOps : public PortOperations {
       return false;
     }
     return !failing.count(name);
+  }
+  bool released() const {
+    if (*releasedBy == PassThrough::ResetLevel::Device && resets->device > 0) return true;
+    return resets->usb > 0;
+  }
+  bool resetDrive(PassThrough::ResetLevel level) override {
+    ++(level == PassThrough::ResetLevel::Device ? resets->device : resets->usb);
+    return true;
   }
   static void putAta(WorkBuffer b, std::size_t at, std::size_t len, const std::string& text) {
     for (std::size_t i = 0; i < len; ++i) {

@@ -156,12 +156,27 @@ ports_of() { tr -d ' \n' < "$1" | grep -o '{"failureText"[^}]*}'; }
 
 run_path() {  # run_path usb|sata: a production run on both gadget drives, compared with the bench's
   path=$1
+  if [ "$path" = usb ]; then
+    # The disk comes a while after its USB device: the watch must still see
+    # the drives become active, with no Refresh.
+    $CLI watch --for 120 > /tmp/watch-gadget.txt 2>&1 &
+    watch_pid=$!
+    wait_for 20 'grep -q "^slots 18" /tmp/watch-gadget.txt'
+  fi
   start_gadget 1 /qk/data/vm-$path.bench Drive1
   start_gadget 2 /qk/data/vm-$path.bench Drive2
   if wait_for 30 'disk_of 3-1 >/dev/null && disk_of 4-1 >/dev/null'; then
     pass "gadget-drives-$path"
   else
     fail "gadget-drives-$path" "$(ls /sys/bus/usb/devices | tr '\n' ' ') / $(cat /tmp/gadget*.log)"
+  fi
+  if [ "$path" = usb ]; then
+    if wait_for 40 'grep -q "^Port17: active" /tmp/watch-gadget.txt && grep -q "^Port18: active" /tmp/watch-gadget.txt'; then
+      pass "hotplug-drive-active-without-refresh"
+    else
+      fail "hotplug-drive-active-without-refresh" "$(tr '\n' '|' < /tmp/watch-gadget.txt)"
+    fi
+    kill -INT $watch_pid; wait $watch_pid
   fi
   $CLI scan > /tmp/scan-$path.txt 2>&1
   check "gadget-scan-$path" /tmp/scan-$path.txt "^slots 18, configured 5, active 2" \
@@ -188,6 +203,22 @@ cli_check() {  # cli_check NAME ARGS... -- PATTERN...: runs the CLI, then checks
   $CLI $args > /tmp/$name.txt 2>&1; echo "exit $?" >> /tmp/$name.txt
   check "$name" /tmp/$name.txt "$@"
 }
+
+# --- an operator without root and without access to the drives' nodes: the
+# station names the node and what is missing, once per drive, and the slot
+# says so instead of showing an unknown bridge.
+SG=/dev/$(ls /sys/block/${D#/dev/}/device/scsi_generic)
+echo "op:x:1000:1000::/tmp:/bin/sh" >> /etc/passwd
+echo "op:x:1000:" >> /etc/group
+rm -rf /tmp/ophome; mkdir /tmp/ophome; cp /qk/bin/*.ini /qk/bin/*.bin /tmp/ophome; chown -R 1000:1000 /tmp/ophome
+su -s /bin/sh -c "/qk/bin/qkstation-cli --home /tmp/ophome scan" op > /tmp/nonroot.txt 2>&1
+check "non-root-permission-message" /tmp/nonroot.txt "^No permission: $SG cannot be opened read-write" \
+  "^Port17: configured 3-1 $D \(No permission \($SG\)\)"
+if [ "$(grep -c "^No permission: $SG " /tmp/nonroot.txt)" = 1 ]; then
+  pass "non-root-permission-once"
+else
+  fail "non-root-permission-once" "$(tr '\n' '|' < /tmp/nonroot.txt)"
+fi
 cli_check format format 17 -- "^Port17: Pass" "^exit 0"
 if wait_for 10 "[ -b ${D}1 ]" && fsck.fat -n ${D}1 > /tmp/fsck.txt 2>&1; then
   pass "format-fsck"
@@ -236,6 +267,34 @@ if fsck.fat -n ${D}1 > /tmp/fsck3.txt 2>&1 && mount -t vfat ${D}1 /mnt && [ "$(c
 else
   fail "probe-keeps-volume" "$(cat /tmp/fsck3.txt)"
 fi
+# A mounted partition keeps its drive: removal refuses it and counts it as not
+# removed (the other gadget drive goes).
+mount -t vfat ${D}1 /mnt
+cli_check remove-under-mount remove -- "Unable to remove all device!" "^exit 1"
+if [ -e /sys/bus/usb/devices/3-1 ] && [ -b $D ] && [ "$(cat /mnt/second.txt)" = second ]; then
+  pass "remove-under-mount-kept"
+else
+  fail "remove-under-mount-kept" "$(ls /sys/bus/usb/devices | tr '\n' ' ') $(cat /proc/mounts)"
+fi
+umount /mnt
+# Speed through the real kernel, a measurement: the station's write+verify of
+# 1 % of the drive (its fixed 3 s pause between the passes left out) against
+# dd writing and reading the same amount with direct I/O in the same transfer size.
+now_cs() { tr -d . < /proc/uptime | cut -d" " -f1; }
+pct=1 bs=65536
+bytes=$(( $(cat /sys/block/${D#/dev/}/size) * 512 * pct / 100 ))
+t0=$(now_cs)
+$CLI rwtest 17 --percent $pct > /tmp/rate.txt 2>&1
+t1=$(now_cs)
+dd if=/dev/zero of=$D bs=$bs count=$((bytes / bs)) oflag=direct 2>/dev/null
+dd if=$D of=/dev/null bs=$bs count=$((bytes / bs)) iflag=direct 2>/dev/null
+t2=$(now_cs)
+grep -q "^Port17: Pass" /tmp/rate.txt && pass "rwtest-percent" || fail "rwtest-percent" "$(cat /tmp/rate.txt)"
+echo "QKVM INFO rate bytes=$bytes station=$((t1 - t0))cs dd=$((t2 - t1))cs"
+awk -v b=$bytes -v s=$((t1 - t0 - 300)) -v d=$((t2 - t1)) 'BEGIN {
+  if (s < 1) s = 1; if (d < 1) d = 1
+  st = 2 * b / 1048576 / (s / 100); dr = 2 * b / 1048576 / (d / 100)
+  printf "QKVM RATE station=%.2f dd=%.2f ratio=%.2f\n", st, dr, st / dr }'
 # Safe removal: both gadget drives leave the USB tree.
 cli_check remove remove -- "^exit 0"
 if wait_for 10 '[ ! -e /sys/bus/usb/devices/3-1 ] && [ ! -e /sys/bus/usb/devices/4-1 ] && [ ! -b $D ]'; then

@@ -165,6 +165,8 @@ fi
 pass=$(grep -c '^QKVM PASS' <<<"$log" || true)
 fail=$(grep -c '^QKVM FAIL' <<<"$log" || true)
 grep -E '^QKVM (PASS|FAIL)' <<<"$log" | sed 's/^QKVM /vm: /'
+# The speed measurement, as the guest printed it (no bound: a measurement).
+grep -a '^QKVM RATE ' <<<"$log" || true
 [ $done = 1 ] || { echo "vm: the guest did not finish" >&2; fail=$((fail + 1)); }
 # The guest's own count stands even if a result line was garbled on the console.
 summary=$(grep -o '^QKVM SUMMARY [0-9]* passed, [0-9]* failed' <<<"$log" || true)

@@ -27,16 +27,23 @@ usbdev() {
   link "$1/bus/usb/devices/$3" "$1/$2"
 }
 
-# disk TREE USBDIR IFACE DRIVER HOST LUN NAME: a mass-storage interface with one disk
+# disk TREE USBDIR IFACE DRIVER HOST LUN NAME [TYPE]: a mass-storage interface with
+# one disk (SCSI peripheral type, 0 = direct access) and its generic node sgHOST
 disk() {
   local i="$1/$2/$3"
   attr "$i" bInterfaceClass 08
   mkdir -p "$1/bus/usb/drivers/$4"
   link "$i/driver" "$1/bus/usb/drivers/$4"
   link "$1/bus/usb/devices/$3" "$i"
-  local b="$i/host$5/target$5:0:0/$5:0:0:$6/block/$7"
+  local s="$i/host$5/target$5:0:0/$5:0:0:$6"
+  attr "$s" type "${8:-0}"
+  attr "$s/scsi_generic/sg$5" dev "21:$5"
+  link "$1/class/scsi_generic/sg$5" "$s/scsi_generic/sg$5"
+  link "$s/scsi_generic/sg$5/device" "$s"
+  local b="$s/block/$7"
   attr "$b" dev "8:$((16 * $6))"
   attr "$b" size 2000000
+  link "$b/device" "$s"
   link "$1/class/block/$7" "$b"
 }
 
@@ -47,7 +54,7 @@ hid() {
   link "$1/$2/$3/driver" "$1/bus/usb/drivers/usbhid"
 }
 
-rm -rf two-roots ext-hub mixed
+rm -rf two-roots ext-hub mixed stable-order
 
 # Two root hubs of 4 and 6 ports with nothing behind them.
 T=two-roots
@@ -61,6 +68,9 @@ usbdev $T $R usb1 1 1 480 09 1d6b 0002 0000:00:14.0 4
 usbdev $T $R/1-2 1-2 1 2 480 09 05e3 0608 "" 7
 usbdev $T $R/1-4 1-4 1 3 480 00 abcd 1234 QK0001
 disk $T $R/1-4 1-4:1.0 usb-storage 3 0 sdb
+# The drive's hub port, whose `disable` switches it off and on.
+attr $T/$R/1-0:1.0/usb1-port4 disable 0
+link $T/$R/1-4/port $T/$R/1-0:1.0/usb1-port4
 
 # Hubs of every kind, disks that are and are not ours.
 T=mixed
@@ -90,3 +100,18 @@ attr $A dev 8:0
 attr $A/sda1 partition 1
 link $T/class/block/sda $A
 link $T/class/block/sda1 $A/sda1
+
+# Bus numbers against controller order: usb1 sits on a card behind a bridge,
+# usb2 and usb3 on the chipset's controller. A CD-ROM on 2-2 is no disk.
+T=stable-order
+C=$PCI/0000:00:1c.0/0000:03:00.0
+usbdev $T $C/usb1 usb1 1 1 480 09 1d6b 0002 0000:03:00.0 2
+usbdev $T $C/usb1/1-1 1-1 1 2 480 00 abcd 1234 QK0011
+disk $T $C/usb1/1-1 1-1:1.0 usb-storage 2 0 sdb
+R=$PCI/0000:00:14.0
+usbdev $T $R/usb3 usb3 3 1 5000 09 1d6b 0003 0000:00:14.0 2
+usbdev $T $R/usb2 usb2 2 1 480 09 1d6b 0002 0000:00:14.0 3
+usbdev $T $R/usb2/2-2 2-2 2 2 480 00 abcd 2222 CDROM
+disk $T $R/usb2/2-2 2-2:1.0 usb-storage 3 0 sr0 5
+usbdev $T $R/usb2/2-3 2-3 2 3 480 00 abcd 1234 QK0012
+disk $T $R/usb2/2-3 2-3:1.0 usb-storage 4 0 sdc
