@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <functional>
 
@@ -47,8 +48,14 @@ std::string machineLockFolder() {
 
 InstanceLock::InstanceLock(const std::string& name, const std::string& programFolder, bool machineWide) {
   std::string path = machineWide ? machineLockFolder() + "/" + name + ".lock" : lockFilePath(name, programFolder);
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return;
+  // The machine-wide file is shared by every user's stations: whoever made it
+  // first, the next one must still be able to open it.
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, machineWide ? 0666 : 0600);
+  if (fd < 0) {
+    std::fprintf(stderr, "cannot open the lock file %s: %s\n", path.c_str(), std::strerror(errno));
+    return;
+  }
+  if (machineWide) fchmod(fd, 0666);
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);
     return;

@@ -2,6 +2,8 @@
 // at a time; a second station that names any of them does not start.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "app/Station.h"
 #include "platform/Locks.h"
 #include "sim/SampleData.h"
@@ -60,6 +62,10 @@ TEST(StationLocks, RealDrivesAreDrivenByOneStationPerMachine) {
   Folder a;
   InstanceLock other("QKMP", "/another/program/folder", true);
   ASSERT_TRUE(other.acquired());
+  // Every user's stations meet at this file: one made by root must still open for an operator.
+  struct stat st {};
+  ASSERT_EQ(::stat((machineLockFolder() + "/QKMP.lock").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0666, 0666u);
   test::CliResult r = a.cli("scan");
   EXPECT_EQ(r.exitCode, 1);
   // A bench is the station's own: stations of other folders don't matter.
