@@ -10,6 +10,7 @@
 
 #include "config/FlashSelection.h"
 #include "platform/DebugOutput.h"
+#include "records/DriveEnd.h"
 #include "run/ResultCodes.h"
 #include "run/RunLog.h"
 #include "run/StationOperations.h"
@@ -285,6 +286,24 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     return;
   }
 
+  // Every drive that ends leaves a record: no drive starts without a store for it.
+  std::string recordError;
+  RecordStore* store = station_.openRecords(&recordError);
+  if (!store) {
+    refuse(out, "The drive records cannot be stored, no drive was started: " + recordError);
+    return;
+  }
+  const RecordContext recordContext = RunRecordContext(station_, out.start);
+  std::vector<std::string> unrecorded;  // guarded by the scan lock
+  // Under the scan lock, before the verdict reaches the slot table where it is counted.
+  auto recordEnd = [&](int slot, const PortContext& rec) {
+    std::string error;
+    if (!RecordDriveEnd(*store, recordContext, slot, rec, clock.localTime(), &error)) {
+      debugPrintf("Port%d: record not stored: %s", slot + 1, error.c_str());
+      unrecorded.push_back("Port" + std::to_string(slot + 1) + ": " + error);
+    }
+  };
+
   // Serials, in slot order, before the first worker starts.
   const bool claimNew = options.mode == RunMode::ClaimNew;
   SerialPolicy policy{s.SNAutoInc != 0, s.SNDecimal != 0, s.SNErrReuse != 0, !claimNew && t[6] != 0};
@@ -381,9 +400,10 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   std::condition_variable ended;
   for (std::size_t k = 0; k < ports.size(); ++k) {
     Port& p = *ports[k];
-    auto publish = [this, &p, &sc](const PortContext& rec, const DetailBuffers* details) {
+    auto publish = [this, &p, &sc, &recordEnd](const PortContext& rec, const DetailBuffers* details) {
       std::lock_guard lock(sc.scanLock());
       if (p.cutOff) return;  // a timed-out port's record is final
+      if (rec.stepStatus[25] != 0 && !p.verdictPublished) recordEnd(p.slot, rec);
       sc.ports()[static_cast<std::size_t>(p.slot)] = rec;
       if (rec.stepStatus[25] != 0) p.verdictPublished = true;
       if (details) *details_[static_cast<std::size_t>(p.slot)] = *details;
@@ -420,6 +440,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
         rec.stepStatus[25] = -1;
         rec.yieldEvent = 0;
         p.stop.request_stop();
+        recordEnd(p.slot, rec);
         debugPrintf("Port%d: stopped by the operator", p.slot + 1);
       }
       if (!p.cutOff && now >= p.deadline) {
@@ -429,6 +450,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
         rec.stepStatus[25] = -1;
         rec.yieldEvent = 0;  // a timed-out port stays out of the yield count
         p.stop.request_stop();
+        recordEnd(p.slot, rec);
         debugPrintf("Port%d: time-out after %d ms", p.slot + 1, timeoutMs);
       }
     }
@@ -446,6 +468,12 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     for (auto& pp : ports) pp->seen = pp->done;
   }
   for (auto& p : ports) p->thread.join();  // the run ends only when every worker has left
+  if (!unrecorded.empty()) {
+    std::string text = "The records of these drives could not be stored:";
+    for (const auto& line : unrecorded) text += "\n" + line;
+    op.showMessage(text, "Error", MessageIcon::Error);
+    out.recordsFailed = true;
+  }
 
   // The ends are counted into the yield before the log, so its rows continue.
   refreshSlots();
