@@ -74,7 +74,10 @@ DriveRecord MakeDriveRecord(const RecordContext& c, int slot, const PortContext&
   DriveRecord r;
   r.station = c.station;
   r.slot = slot + 1;
+  // Drives report their serial padded with blanks; the operator asks without them.
   r.serial = port.serialNumber.str();
+  r.serial.erase(r.serial.find_last_not_of(' ') + 1);
+  r.serial.erase(0, r.serial.find_first_not_of(' '));
   r.verdict = port.stepStatus[25] == 1 ? "Pass" : "Fail";
   r.resultCode = port.resultCode;
   r.shownCode = port.shownCode;
