@@ -3,6 +3,7 @@
 // station, with which flash. One interface, one backend per kind of database.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +31,7 @@ struct DriveRecord {
   std::int64_t capacityMB = 0;
   std::string stepStatus;  // 25 step statuses, comma-separated
   std::string runLog, failureReport;
+  std::string key;  // unique per record: a record sent twice is stored once
 };
 
 struct RecordFilter {
@@ -57,6 +59,17 @@ class RecordStore {
   virtual bool write(const DriveRecord& record, std::string* error) = 0;
   virtual std::vector<DriveRecord> query(const RecordFilter& filter, std::string* error) = 0;
   virtual std::optional<RecordStats> stats(std::string* error) = 0;
+  virtual bool remove(std::int64_t id, std::string* error) = 0;
+  // Serials handed out line-wide: in one transaction the store's next serial
+  // (seeded with `seed` the first time) goes to `take`, which hands out what
+  // it needs and returns the serial after them, stored as the new next.
+  // False when this store has no line (nothing taken) or on failure (error set).
+  virtual bool takeSerials(const std::string& seed, const std::function<std::string(const std::string&)>& take,
+                           std::string* error) {
+    (void)seed, (void)take, (void)error;
+    return false;
+  }
+  virtual bool lineSerials() const { return false; }
   // Where the records go, for messages.
   virtual std::string location() const = 0;
 };
@@ -65,6 +78,15 @@ constexpr const char* kRecordsFileName = "records.db";
 
 // The embedded store of a log folder.
 std::unique_ptr<RecordStore> OpenSqliteRecordStore(const std::string& path);
+
+// A line database; records it cannot reach wait in `spoolPath` and are sent
+// when it answers again.
+std::unique_ptr<RecordStore> OpenPostgresRecordStore(const std::string& url, const std::string& spoolPath);
+
+constexpr const char* kSpoolFileName = "records-spool.db";
+
+// A random key for a record.
+std::string NewRecordKey();
 
 // The station's store: `url` ("postgresql://...") when set, else records.db in the log folder.
 std::unique_ptr<RecordStore> OpenRecordStore(const std::string& url, const std::string& logPath,

@@ -23,7 +23,8 @@ CREATE TABLE IF NOT EXISTS drive_record (
   channel INTEGER NOT NULL, bank INTEGER NOT NULL,
   bad_early INTEGER, bad_later INTEGER,
   temperature INTEGER NOT NULL, capacity_mb INTEGER NOT NULL,
-  step_status TEXT NOT NULL, run_log TEXT NOT NULL, failure_report TEXT NOT NULL);
+  step_status TEXT NOT NULL, run_log TEXT NOT NULL, failure_report TEXT NOT NULL,
+  record_key TEXT NOT NULL DEFAULT '');
 CREATE INDEX IF NOT EXISTS drive_record_serial ON drive_record(serial);
 CREATE INDEX IF NOT EXISTS drive_record_end ON drive_record(end_time);
 )";
@@ -31,7 +32,7 @@ CREATE INDEX IF NOT EXISTS drive_record_end ON drive_record(end_time);
 constexpr const char* kColumns =
     "id, station, slot, serial, verdict, result_code, shown_code, short_code, failure_text, start_time, end_time, "
     "profile_file, profile_hash, firmware_files, firmware_versions, flash_type, flash_ids, channel, bank, "
-    "bad_early, bad_later, temperature, capacity_mb, step_status, run_log, failure_report";
+    "bad_early, bad_later, temperature, capacity_mb, step_status, run_log, failure_report, record_key";
 
 class Statement {
  public:
@@ -79,7 +80,7 @@ class SqliteRecordStore : public RecordStore {
     std::lock_guard lock(mutex_);
     if (!open(error)) return false;
     Statement st(db_, std::string("INSERT INTO drive_record (") + (kColumns + 4) +
-                          ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                          ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
     if (!st) return fail(error);
     int i = 0;
     st.text(++i, r.station);
@@ -107,6 +108,7 @@ class SqliteRecordStore : public RecordStore {
     st.text(++i, r.stepStatus);
     st.text(++i, r.runLog);
     st.text(++i, r.failureReport);
+    st.text(++i, r.key);
     // A single statement outside a transaction commits on its own.
     if (sqlite3_step(st.get()) != SQLITE_DONE) return fail(error);
     return true;
@@ -160,6 +162,7 @@ class SqliteRecordStore : public RecordStore {
       r.stepStatus = st.columnText(c++);
       r.runLog = st.columnText(c++);
       r.failureReport = st.columnText(c++);
+      r.key = st.columnText(c++);
       out.push_back(std::move(r));
     }
     if (rc != SQLITE_DONE) fail(error);
@@ -180,6 +183,15 @@ class SqliteRecordStore : public RecordStore {
       return std::nullopt;
     }
     return s;
+  }
+
+  bool remove(std::int64_t id, std::string* error) override {
+    std::lock_guard lock(mutex_);
+    if (!open(error)) return false;
+    Statement st(db_, "DELETE FROM drive_record WHERE id = ?");
+    if (!st) return fail(error);
+    st.integer(1, id);
+    return sqlite3_step(st.get()) == SQLITE_DONE || fail(error);
   }
 
   std::string location() const override { return path_; }

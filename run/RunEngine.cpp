@@ -313,18 +313,37 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   SerialFloor& floor = *profile.serialFloor;
   // Whatever the pages held, the book never goes back to a serial already handed out.
   serials_.setNext(floor.guard(s.SerialNum));
-  if (std::string why = serials_.runsOut(static_cast<int>(active.size()), policy, floor.issuedSerials()); !why.empty()) {
-    refuse(out, why);
-    return;
-  }
   const SerialBook before = serials_;
   std::vector<std::string> serials, barcodes;
-  {
+  std::string runsOut;
+  auto takeSerials = [&](const std::string& next) {
+    serials_ = before;
+    serials_.setNext(next);
+    serials.clear();
+    barcodes.clear();
+    runsOut = serials_.runsOut(static_cast<int>(active.size()), policy, floor.issuedSerials());
+    if (!runsOut.empty()) return next;
     std::lock_guard lock(sc.scanLock());
     for (std::size_t k = 0; k < active.size(); ++k) {
       serials.push_back(serials_.take(policy));
       barcodes.push_back(sc.barcodeSerial(active[k]));
     }
+    return serials_.next();
+  };
+  // On a line the database hands out the serials: no two stations take the same one.
+  if (store->lineSerials() && policy.autoIncrement && policy.advance) {
+    if (!store->takeSerials(floor.guard(s.SerialNum), takeSerials, &recordError)) {
+      serials_ = before;
+      refuse(out, "The serial numbers cannot be taken from the line database, no drive was started: " + recordError);
+      return;
+    }
+  } else {
+    takeSerials(before.next());
+  }
+  if (!runsOut.empty()) {
+    serials_ = before;
+    refuse(out, runsOut);
+    return;
   }
   // The advanced serial and the counters are stored before any drive carries
   // a serial: a station that cannot store them hands nothing out.
