@@ -2,17 +2,22 @@
 // outage; serials never collide between stations starting at the same moment.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <fstream>
 #include <set>
 #include <thread>
 
+#include "config/IniFile.h"
 #include "records/PgServer.h"
 #include "records/RecordStore.h"
 #include "run/RunEngine.h"
 #include "sim/SampleData.h"
 #include "support/RecordingOperator.h"
 #include "support/ScriptedOps.h"
+#include "support/RunCli.h"
 #include "support/TempDir.h"
+#include "support/Wait.h"
 
 using namespace qk;
 
@@ -141,4 +146,60 @@ TEST(LineDatabase, StationsStartingTogetherNeverShareASerial) {
   std::set<std::string> serials;
   for (const auto& r : all) EXPECT_TRUE(serials.insert(r.serial).second) << "serial handed out twice: " << r.serial;
   EXPECT_EQ(*serials.begin(), "000100");
+}
+
+namespace {
+
+// The line's next serial as the database holds it; empty before the first take.
+std::string lineNext(const std::string& url) {
+  std::string next;
+  auto store = OpenRecordStore(url, "", nullptr);
+  // A take that changes nothing reads the value under the same row lock the stations use.
+  store->takeSerials("000100", [&](const std::string& n) { return next = n; }, nullptr);
+  return next;
+}
+
+}  // namespace
+
+// A station killed with -9 after taking its serials: the others go on, and none
+// of its serials comes round again.
+TEST(LineDatabase, AKilledStationsSerialsAreNeverReissued) {
+  test::PgServer server;
+  QK_NEED_SERVER(server);
+  test::TempDir home, capture;
+  ASSERT_TRUE(WriteSampleData(home.path()));
+  std::string bench = "[Bench]\nTimeScale=1\n[Hub1]\nParent=root\nKind=usb2\nPorts=4\n";
+  for (int i = 1; i <= 4; ++i) {
+    bench += "[Drive" + std::to_string(i) + "]\nAt=Hub1:" + std::to_string(i) + "\nToken=k404\nFlash=WBG\n";
+  }
+  home.write("b.bench", bench);
+  IniFile ini = IniFile::load(home.file("QKMassProd.ini"));
+  ini.setString("Setting", "TimeOut", "60");
+  ini.setString("Setting", "StationName", "line-a-9");
+  ini.setString("TestItems", "EnDownload", "1");
+  for (const auto& [k, v] : std::vector<std::pair<std::string, std::string>>{
+           {"SNAutoInc", "1"}, {"SNDecimal", "1"}, {"SNMinLength", "6"}, {"SerialNum", "000100"}}) {
+    ini.setString("DeviceSetting", k, v);
+  }
+  ASSERT_TRUE(ini.save(home.file("QKMassProd.ini")));
+
+  test::CliProcess victim({"--home", home.path(), "--bench", "b.bench", "--records", server.url(), "run"},
+                          capture.path());
+  ASSERT_TRUE(test::waitUntil([&] { return !lineNext(server.url()).empty() && lineNext(server.url()) != "000100"; }))
+      << victim.err();
+  kill(victim.pid(), SIGKILL);
+  ASSERT_TRUE(victim.waitEnd(60000));
+  const std::string after = lineNext(server.url());
+  EXPECT_GE(after, "000104");
+
+  LineStation other;
+  ASSERT_NO_FATAL_FAILURE(other.start(server.url(), 4, "line-a-1"));
+  ASSERT_TRUE(other.engine->start({}).ran);
+  RecordFilter mine;
+  std::string error;
+  for (const auto& r : OpenRecordStore(server.url(), "", nullptr)->query(mine, &error)) {
+    if (r.station == "line-a-1") {
+      EXPECT_GE(r.serial, after) << "a serial of the killed station came round again";
+    }
+  }
 }
