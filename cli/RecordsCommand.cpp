@@ -50,6 +50,7 @@ nlohmann::json toJson(const DriveRecord& r) {
   j["bank"] = r.bank;
   j["badEarly"] = r.badEarly ? nlohmann::json(*r.badEarly) : nlohmann::json(nullptr);
   j["badLater"] = r.badLater ? nlohmann::json(*r.badLater) : nlohmann::json(nullptr);
+  j["badBlocks"] = r.badBlocks;
   j["temperature"] = r.temperature;
   j["capacityMB"] = r.capacityMB;
   j["stepStatus"] = r.stepStatus;
@@ -61,14 +62,14 @@ nlohmann::json toJson(const DriveRecord& r) {
 void printCsv(const std::vector<DriveRecord>& records) {
   std::cout << "id,station,slot,serial,verdict,result_code,shown_code,short_code,failure_text,start,end,"
                "profile_file,profile_hash,firmware_files,firmware_versions,flash_type,flash_ids,channel,bank,"
-               "bad_early,bad_later,temperature,capacity_mb,step_status,run_log,failure_report\r\n";
+               "bad_early,bad_later,bad_blocks,temperature,capacity_mb,step_status,run_log,failure_report\r\n";
   for (const auto& r : records) {
     const std::vector<std::string> f = {std::to_string(r.id), r.station, std::to_string(r.slot), r.serial, r.verdict,
                                         std::to_string(r.resultCode), std::to_string(r.shownCode), r.shortCode,
                                         r.failureText, r.startTime, r.endTime, r.profileFile, r.profileHash,
                                         r.firmwareFiles, r.firmwareVersions, r.flashType, r.flashIds,
                                         std::to_string(r.channel), std::to_string(r.bank), optionalText(r.badEarly),
-                                        optionalText(r.badLater), std::to_string(r.temperature),
+                                        optionalText(r.badLater), r.badBlocks, std::to_string(r.temperature),
                                         std::to_string(r.capacityMB), r.stepStatus, r.runLog, r.failureReport};
     for (std::size_t i = 0; i < f.size(); ++i) std::cout << (i ? "," : "") << csvField(f[i]);
     std::cout << "\r\n";

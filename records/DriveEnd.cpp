@@ -94,6 +94,11 @@ DriveRecord MakeDriveRecord(const RecordContext& c, int slot, const PortContext&
   r.flashIds = c.flashIds;
   r.channel = c.channel;
   r.bank = c.bank;
+  if (port.badBlocksRead) {
+    for (std::size_t k = 0; k < port.badBlockTotals.size(); ++k) {
+      r.badBlocks += (k ? "," : "") + std::to_string(port.badBlockTotals[k]);
+    }
+  }
   r.temperature = port.temperature;
   r.capacityMB = port.capacityMB;
   r.stepStatus = StepStatusField(port.stepStatus);

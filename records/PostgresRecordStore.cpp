@@ -28,7 +28,7 @@ CREATE TABLE IF NOT EXISTS drive_record (
   firmware_files text NOT NULL, firmware_versions text NOT NULL,
   flash_type text NOT NULL, flash_ids text NOT NULL,
   channel integer NOT NULL, bank integer NOT NULL,
-  bad_early integer, bad_later integer,
+  bad_early integer, bad_later integer, bad_blocks text NOT NULL DEFAULT '',
   temperature integer NOT NULL, capacity_mb bigint NOT NULL,
   step_status text NOT NULL, run_log text NOT NULL, failure_report text NOT NULL);
 CREATE INDEX IF NOT EXISTS drive_record_serial ON drive_record(serial);
@@ -39,7 +39,7 @@ CREATE TABLE IF NOT EXISTS line_serial (id integer PRIMARY KEY CHECK (id = 1), n
 constexpr const char* kColumns =
     "station, slot, serial, verdict, result_code, shown_code, short_code, failure_text, start_time, end_time, "
     "profile_file, profile_hash, firmware_files, firmware_versions, flash_type, flash_ids, channel, bank, "
-    "bad_early, bad_later, temperature, capacity_mb, step_status, run_log, failure_report, record_key";
+    "bad_early, bad_later, bad_blocks, temperature, capacity_mb, step_status, run_log, failure_report, record_key";
 
 class Result {
  public:
@@ -134,6 +134,7 @@ class PostgresRecordStore : public RecordStore {
       ++c;
       if (!res.null(i, c)) r.badLater = static_cast<int>(res.integer(i, c));
       ++c;
+      r.badBlocks = res.text(i, c++);
       r.temperature = static_cast<int>(res.integer(i, c++));
       r.capacityMB = res.integer(i, c++);
       r.stepStatus = res.text(i, c++);
@@ -271,7 +272,7 @@ class PostgresRecordStore : public RecordStore {
                                         r.failureText, r.startTime, r.endTime, r.profileFile, r.profileHash,
                                         r.firmwareFiles, r.firmwareVersions, r.flashType, r.flashIds,
                                         std::to_string(r.channel), std::to_string(r.bank), opt(r.badEarly),
-                                        opt(r.badLater), std::to_string(r.temperature), std::to_string(r.capacityMB),
+                                        opt(r.badLater), r.badBlocks, std::to_string(r.temperature), std::to_string(r.capacityMB),
                                         r.stepStatus, r.runLog, r.failureReport, r.key};
     std::vector<const char*> params;
     for (const auto& s : v) params.push_back(s.c_str());

@@ -27,6 +27,7 @@ struct DriveRecord {
   std::string flashType, flashIds;
   int channel = 0, bank = 0;
   std::optional<int> badEarly, badLater;  // absent when the run did not read them
+  std::string badBlocks;  // the bad-block totals per kind, comma-separated; empty when not read
   int temperature = 0;
   std::int64_t capacityMB = 0;
   std::string stepStatus;  // 25 step statuses, comma-separated

@@ -21,7 +21,7 @@ CREATE TABLE IF NOT EXISTS drive_record (
   firmware_files TEXT NOT NULL, firmware_versions TEXT NOT NULL,
   flash_type TEXT NOT NULL, flash_ids TEXT NOT NULL,
   channel INTEGER NOT NULL, bank INTEGER NOT NULL,
-  bad_early INTEGER, bad_later INTEGER,
+  bad_early INTEGER, bad_later INTEGER, bad_blocks TEXT NOT NULL DEFAULT '',
   temperature INTEGER NOT NULL, capacity_mb INTEGER NOT NULL,
   step_status TEXT NOT NULL, run_log TEXT NOT NULL, failure_report TEXT NOT NULL,
   record_key TEXT NOT NULL DEFAULT '');
@@ -32,7 +32,7 @@ CREATE INDEX IF NOT EXISTS drive_record_end ON drive_record(end_time);
 constexpr const char* kColumns =
     "id, station, slot, serial, verdict, result_code, shown_code, short_code, failure_text, start_time, end_time, "
     "profile_file, profile_hash, firmware_files, firmware_versions, flash_type, flash_ids, channel, bank, "
-    "bad_early, bad_later, temperature, capacity_mb, step_status, run_log, failure_report, record_key";
+    "bad_early, bad_later, bad_blocks, temperature, capacity_mb, step_status, run_log, failure_report, record_key";
 
 class Statement {
  public:
@@ -80,7 +80,7 @@ class SqliteRecordStore : public RecordStore {
     std::lock_guard lock(mutex_);
     if (!open(error)) return false;
     Statement st(db_, std::string("INSERT INTO drive_record (") + (kColumns + 4) +
-                          ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                          ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
     if (!st) return fail(error);
     int i = 0;
     st.text(++i, r.station);
@@ -103,6 +103,7 @@ class SqliteRecordStore : public RecordStore {
     st.integer(++i, r.bank);
     st.optional(++i, r.badEarly);
     st.optional(++i, r.badLater);
+    st.text(++i, r.badBlocks);
     st.integer(++i, r.temperature);
     st.integer(++i, r.capacityMB);
     st.text(++i, r.stepStatus);
@@ -157,6 +158,7 @@ class SqliteRecordStore : public RecordStore {
       r.bank = static_cast<int>(st.columnInt(c++));
       r.badEarly = st.columnOptional(c++);
       r.badLater = st.columnOptional(c++);
+      r.badBlocks = st.columnText(c++);
       r.temperature = static_cast<int>(st.columnInt(c++));
       r.capacityMB = st.columnInt(c++);
       r.stepStatus = st.columnText(c++);

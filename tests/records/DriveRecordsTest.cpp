@@ -59,6 +59,7 @@ class DriveRecords : public ::testing::Test {
         [failingSlots](int slot, const PortContext&, const GlobalParameter&, std::stop_token) {
           auto ops = std::make_unique<test::ScriptedOps>();
           if (failingSlots.count(slot)) ops->failing.insert("download");
+          ops->badTotals = {12, 0, 0, 0, 0};
           return ops;
         },
         observer);
@@ -75,7 +76,7 @@ class DriveRecords : public ::testing::Test {
 };
 
 const char* kProfile =
-    "[Setting]\nStationName=line-a-3\n[TestItems]\nEnDownload=1\n[DeviceSetting]\nSNAutoInc=1\nSNDecimal=1\n"
+    "[Setting]\nStationName=line-a-3\n[TestItems]\nEnDownload=1\nEnCheckTables=1\n[DeviceSetting]\nSNAutoInc=1\nSNDecimal=1\n"
     "SNMinLength=6\nSerialNum=000100\n";
 
 }  // namespace
@@ -93,7 +94,9 @@ TEST_F(DriveRecords, EveryEndedDriveIsStoredBeforeItIsCounted) {
   for (auto& r : records) bySlot[r.slot] = r;
   EXPECT_EQ(bySlot[1].serial, "000100");
   EXPECT_EQ(bySlot[1].verdict, "Pass");
+  EXPECT_EQ(bySlot[1].badBlocks, "12,0,0,0,0");
   EXPECT_EQ(bySlot[2].serial, "000101");
+  EXPECT_EQ(bySlot[2].badBlocks, "") << "the failed drive never reached the table check";
   EXPECT_EQ(bySlot[2].verdict, "Fail");
   EXPECT_NE(bySlot[2].resultCode, 0);
   EXPECT_FALSE(bySlot[2].failureText.empty());
