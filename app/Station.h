@@ -30,6 +30,7 @@
 #include "platform/Removal.h"
 #include "platform/Volumes.h"
 #include "protocol/ControllerContext.h"
+#include "records/RecordStore.h"
 #include "sim/Bench.h"
 #include "transport/DeviceTransport.h"
 #include "transport/TransportState.h"
@@ -119,6 +120,12 @@ class Station {
   // was written. `op` (optional) stands in for the station's operator.
   bool captureImage(Operator* op = nullptr);
 
+  // The drive records: the database named by setRecordsUrl, else the
+  // profile's, else records.db in the log folder. Null (reason in `error`)
+  // when it cannot be opened or written.
+  RecordStore* openRecords(std::string* error);
+  void setRecordsUrl(std::string url) { recordsUrl_ = std::move(url); }
+
   // The window caption with the current bus word.
   std::string caption() const;
 
@@ -149,6 +156,8 @@ class Station {
   std::array<std::unique_ptr<ControllerContext>, SlotLimit> controllers_;
   FlashInfo flashInfo_;
   std::unique_ptr<PathLock> profileLock_, logLock_;
+  std::string recordsUrl_, recordsKey_;
+  std::unique_ptr<RecordStore> records_;
 };
 
 }  // namespace qk

@@ -35,6 +35,7 @@ struct CliState {
   std::string bench;    // --bench
   std::string profile;  // --profile
   bool json = false;    // --json
+  std::string records;  // --records: the record database instead of the profile's
   int exitCode = 0;
   StderrOperator op;
 

@@ -80,6 +80,7 @@ std::unique_ptr<Station> startStation(CliState& state) {
     return nullptr;
   }
   auto s = std::make_unique<Station>(state.folder(), state.op);
+  s->setRecordsUrl(state.records);
   switch (s->startUp(state.profilePath(), state.benchPath())) {
     case Station::StartResult::Ok:
       return s;

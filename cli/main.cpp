@@ -99,6 +99,7 @@ int main(int argc, char** argv) {
   app.add_option("--bench", state.bench, "Simulated bench file (default: the real devices)");
   app.add_option("--profile", state.profile, "Profile INI (default: QKMassProd.ini in the program folder)");
   app.add_flag("--json", state.json, "Machine-readable result on stdout");
+  app.add_option("--records", state.records, "Record database, postgresql://... (default: records.db in the log folder)");
   for (auto& setup : registry()) setup(app, state);
   try {
     app.parse(argc, argv);

@@ -58,6 +58,8 @@ void readSetting(const IniFile& ini, Profile& profile, const ProgramFolder& fold
   s.EnBarCode = ini.getInt(sec, "EnBarCode", 0);
   profile.mirrors.enSaveDefectTable = ini.getInt(sec, "EnSaveDefectTable", 0);
   profile.logPath = logFolder(ini.getString(sec, "LogPath", "log"), folder);
+  profile.stationName = ini.getString(sec, "StationName", "");
+  profile.recordsUrl = ini.getString("Records", "Url", "");
 }
 
 void readTestItems(const IniFile& ini, Profile& profile) {

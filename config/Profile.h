@@ -28,6 +28,8 @@ struct Profile {
   ProfileSettings settings;
   std::string iniFilePath;  // the profile file in use
   std::string logPath;      // the log folder; file names are appended directly
+  std::string stationName;  // "StationName" of [Setting]; empty: the host name
+  std::string recordsUrl;   // "Url" of [Records]; empty: records.db in the log folder
   bool settingsUnlocked = true;
   FlashCatalogue catalogue;
   LoadTimeMirrors mirrors;

@@ -27,17 +27,17 @@ namespace {
 constexpr int kTourDelayMs = 500;  // the first scan drawn and the window settled
 
 struct EntryOptions {
-  std::string home, bench, screenshots, tour;
+  std::string home, bench, records, screenshots, tour;
   std::vector<std::string> rest;  // what the station's own command line rules see
 };
 
-// --home DIR, --bench FILE (and the hidden --screenshots DIR and --tour DIR) come out first,
+// --home DIR, --bench FILE, --records URL (and the hidden --screenshots DIR and --tour DIR) come out first,
 // so "qkstation --bench demo.bench 7 autoquit" has the mask 7.
 EntryOptions takeOptions(int argc, char** argv) {
   EntryOptions o;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    std::string* target = a == "--home" ? &o.home : a == "--bench" ? &o.bench : a == "--screenshots" ? &o.screenshots : a == "--tour" ? &o.tour : nullptr;
+    std::string* target = a == "--home" ? &o.home : a == "--bench" ? &o.bench : a == "--records" ? &o.records : a == "--screenshots" ? &o.screenshots : a == "--tour" ? &o.tour : nullptr;
     if (target && i + 1 < argc) {
       *target = argv[++i];
     } else {
@@ -85,6 +85,7 @@ int main(int argc, char** argv) {
   gui::GuiOperator op;
   try {
     Station station(folder, op);
+    station.setRecordsUrl(entry.records);
     switch (station.startUp(folder.resolve("QKMassProd.ini"), benchPath(entry.bench, folder))) {
       case Station::StartResult::Ok:
         break;

@@ -56,6 +56,9 @@ struct PortContext {
   FixedText<256> diskInstance;
   FixedText<256> usbInstance;
   std::array<std::int32_t, 26> stepStatus{};  // element 25 is the verdict
+  // The bad-block column totals of the table check, when the run read them.
+  std::array<std::uint32_t, 5> badBlockTotals{};
+  bool badBlocksRead = false;
 
   void clear() { *this = PortContext{}; }
 };

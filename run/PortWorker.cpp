@@ -257,6 +257,10 @@ void PortWorker::tableCheck(int step, const char* announceAs) {
     std::array<std::uint8_t, 640> rows{};
     std::array<std::uint32_t, 5> totals{};
     ok = ops_.countBadBlocks(buf, rows, totals);
+    if (ok) {
+      rec_.badBlockTotals = totals;
+      rec_.badBlocksRead = true;
+    }
     if (ok && (totals[1] || totals[2] || totals[3] || totals[4])) {
       buf[0] = 0xBB;
       for (std::size_t w = 0; w < 5; ++w) {

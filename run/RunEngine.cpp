@@ -10,6 +10,7 @@
 
 #include "config/FlashSelection.h"
 #include "platform/DebugOutput.h"
+#include "records/DriveEnd.h"
 #include "run/ResultCodes.h"
 #include "run/RunLog.h"
 #include "run/StationOperations.h"
@@ -287,6 +288,24 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     return;
   }
 
+  // Every drive that ends leaves a record: no drive starts without a store for it.
+  std::string recordError;
+  RecordStore* store = station_.openRecords(&recordError);
+  if (!store) {
+    refuse(out, "The drive records cannot be stored, no drive was started: " + recordError);
+    return;
+  }
+  const RecordContext recordContext = RunRecordContext(station_, out.start);
+  std::vector<std::string> unrecorded;  // guarded by the scan lock
+  // Under the scan lock, before the verdict reaches the slot table where it is counted.
+  auto recordEnd = [&](int slot, const PortContext& rec) {
+    std::string error;
+    if (!RecordDriveEnd(*store, recordContext, slot, rec, clock.localTime(), &error)) {
+      debugPrintf("Port%d: record not stored: %s", slot + 1, error.c_str());
+      unrecorded.push_back("Port" + std::to_string(slot + 1) + ": " + error);
+    }
+  };
+
   // Serials, in slot order, before the first worker starts.
   const bool claimNew = options.mode == RunMode::ClaimNew;
   SerialPolicy policy{s.SNAutoInc != 0, s.SNDecimal != 0, s.SNErrReuse != 0, !claimNew && t[6] != 0};
@@ -296,18 +315,37 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   SerialFloor& floor = *profile.serialFloor;
   // Whatever the pages held, the book never goes back to a serial already handed out.
   serials_.setNext(floor.guard(s.SerialNum));
-  if (std::string why = serials_.runsOut(static_cast<int>(active.size()), policy, floor.issuedSerials()); !why.empty()) {
-    refuse(out, why);
-    return;
-  }
   const SerialBook before = serials_;
   std::vector<std::string> serials, barcodes;
-  {
+  std::string runsOut;
+  auto takeSerials = [&](const std::string& next) {
+    serials_ = before;
+    serials_.setNext(next);
+    serials.clear();
+    barcodes.clear();
+    runsOut = serials_.runsOut(static_cast<int>(active.size()), policy, floor.issuedSerials());
+    if (!runsOut.empty()) return next;
     std::lock_guard lock(sc.scanLock());
     for (std::size_t k = 0; k < active.size(); ++k) {
       serials.push_back(serials_.take(policy));
       barcodes.push_back(sc.barcodeSerial(active[k]));
     }
+    return serials_.next();
+  };
+  // On a line the database hands out the serials: no two stations take the same one.
+  if (store->lineSerials() && policy.autoIncrement && policy.advance) {
+    if (!store->takeSerials(floor.guard(s.SerialNum), takeSerials, &recordError)) {
+      serials_ = before;
+      refuse(out, "The serial numbers cannot be taken from the line database, no drive was started: " + recordError);
+      return;
+    }
+  } else {
+    takeSerials(before.next());
+  }
+  if (!runsOut.empty()) {
+    serials_ = before;
+    refuse(out, runsOut);
+    return;
   }
   // The advanced serial and the counters are stored before any drive carries
   // a serial: a station that cannot store them hands nothing out.
@@ -384,9 +422,10 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   std::condition_variable ended;
   for (std::size_t k = 0; k < ports.size(); ++k) {
     Port& p = *ports[k];
-    auto publish = [this, &p, &sc](const PortContext& rec, const DetailBuffers* details) {
+    auto publish = [this, &p, &sc, &recordEnd](const PortContext& rec, const DetailBuffers* details) {
       std::lock_guard lock(sc.scanLock());
       if (p.cutOff) return;  // a timed-out port's record is final
+      if (rec.stepStatus[25] != 0 && !p.verdictPublished) recordEnd(p.slot, rec);
       sc.ports()[static_cast<std::size_t>(p.slot)] = rec;
       if (rec.stepStatus[25] != 0) p.verdictPublished = true;
       if (details) *details_[static_cast<std::size_t>(p.slot)] = *details;
@@ -423,6 +462,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
         rec.stepStatus[25] = -1;
         rec.yieldEvent = 0;
         p.stop.request_stop();
+        recordEnd(p.slot, rec);
         debugPrintf("Port%d: stopped by the operator", p.slot + 1);
       }
       if (!p.cutOff && now >= p.deadline) {
@@ -432,6 +472,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
         rec.stepStatus[25] = -1;
         rec.yieldEvent = 0;  // a timed-out port stays out of the yield count
         p.stop.request_stop();
+        recordEnd(p.slot, rec);
         debugPrintf("Port%d: time-out after %d ms", p.slot + 1, timeoutMs);
         // The worker may sit in a command the drive never answers, whose own
         // time-out can run for minutes: reset the drive so that it returns.
@@ -466,6 +507,12 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     for (auto& pp : ports) pp->seen = pp->done;
   }
   for (auto& p : ports) p->thread.join();  // the run ends only when every worker has left
+  if (!unrecorded.empty()) {
+    std::string text = "The records of these drives could not be stored:";
+    for (const auto& line : unrecorded) text += "\n" + line;
+    op.showMessage(text, "Error", MessageIcon::Error);
+    out.recordsFailed = true;
+  }
 
   // The ends are counted into the yield before the log, so its rows continue.
   refreshSlots();

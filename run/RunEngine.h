@@ -42,6 +42,7 @@ struct RunOutcome {
   LocalTime start, end;
   std::string logFile;
   bool logFailed = false;
+  bool recordsFailed = false;  // a drive's record could not be stored (shown)
   std::vector<std::string> reportFiles;
   std::vector<int> activeSlots;
 };

@@ -4,6 +4,7 @@ set -euo pipefail
 pkgs=(cmake ninja-build g++ pkg-config git
       libudev-dev libturbojpeg0-dev nlohmann-json3-dev libcli11-dev
       libgtest-dev libgmock-dev libbenchmark-dev
+      libsqlite3-dev libpq-dev postgresql
       dosfstools mtools fdisk)
 if [ "${QK_WITH_GUI:-1}" = 1 ]; then pkgs+=(qt6-base-dev libgl-dev xvfb xauth); fi
 if [ "${QK_WITH_CLANG:-0}" = 1 ]; then pkgs+=(clang libclang-rt-14-dev); fi

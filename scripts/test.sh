@@ -26,7 +26,7 @@ if [ "${1:-}" = "--sanitize" ]; then
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs" --timeout 900
   "$root/scripts/build.sh" "$root/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DQK_SANITIZE=thread -DQK_BUILD_BENCH=OFF
-  # The run engine, the bench drives and the platform pieces under them carry the threads.
+  # The run engine, the bench drives, the record stores and the platform pieces under them carry the threads.
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    ctest --test-dir "$root/build-tsan" --output-on-failure -j "$jobs" --timeout 900 -L 'run|platform|sim|transport'
+    ctest --test-dir "$root/build-tsan" --output-on-failure -j "$jobs" --timeout 900 -L 'run|platform|sim|transport|records'
 fi
