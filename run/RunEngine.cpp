@@ -317,19 +317,20 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   serials_.setNext(floor.guard(s.SerialNum));
   const SerialBook before = serials_;
   std::vector<std::string> serials, barcodes;
+  {
+    std::lock_guard lock(sc.scanLock());
+    for (int slot : active) barcodes.push_back(sc.barcodeSerial(slot));
+  }
   std::string runsOut;
+  // Called inside the line database's transaction: it takes no lock of the
+  // station's, so no worker holding the port table can wait on the database.
   auto takeSerials = [&](const std::string& next) {
     serials_ = before;
     serials_.setNext(next);
     serials.clear();
-    barcodes.clear();
     runsOut = serials_.runsOut(static_cast<int>(active.size()), policy, floor.issuedSerials());
     if (!runsOut.empty()) return next;
-    std::lock_guard lock(sc.scanLock());
-    for (std::size_t k = 0; k < active.size(); ++k) {
-      serials.push_back(serials_.take(policy));
-      barcodes.push_back(sc.barcodeSerial(active[k]));
-    }
+    for (std::size_t k = 0; k < active.size(); ++k) serials.push_back(serials_.take(policy));
     return serials_.next();
   };
   // On a line the database hands out the serials: no two stations take the same one.
