@@ -37,14 +37,12 @@ bool pollUntil(const std::function<bool()>& done, int deadlineMs) {
   return true;
 }
 
-}  // namespace
-
-CliProcess::CliProcess(const std::vector<std::string>& args, const std::string& captureFolder)
-    : outPath_(captureFolder + "cli.out"), errPath_(captureFolder + "cli.err") {
-  pid_ = fork();
-  if (pid_ == 0) {
-    int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+// Starts the built CLI with stdout and stderr into files and no stdin.
+pid_t spawnCli(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int in = open("/dev/null", O_RDONLY);
     dup2(out, 1);
     dup2(err, 2);
@@ -57,6 +55,14 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const std::string& 
     execv(argv[0], argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+}  // namespace
+
+CliProcess::CliProcess(const std::vector<std::string>& args, const std::string& captureFolder)
+    : outPath_(captureFolder + "cli.out"), errPath_(captureFolder + "cli.err") {
+  pid_ = spawnCli(args, outPath_, errPath_);
 }
 
 CliProcess::~CliProcess() {
@@ -100,22 +106,7 @@ std::optional<CliProcess::End> CliProcess::waitEnd(int deadlineMs) {
 CliResult runCli(const std::vector<std::string>& args) {
   TempDir capture;
   std::string outPath = capture.file("out"), errPath = capture.file("err");
-  pid_t pid = fork();
-  if (pid == 0) {
-    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int in = open("/dev/null", O_RDONLY);
-    dup2(out, 1);
-    dup2(err, 2);
-    dup2(in, 0);
-    std::vector<std::string> all{QK_BIN_DIR "/qkstation-cli"};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
+  pid_t pid = spawnCli(args, outPath, errPath);
   CliResult r;
   int status = 0;
   if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
