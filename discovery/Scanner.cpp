@@ -79,13 +79,14 @@ bool Scanner::driveChanged(const PortContext& held, const PortContext& seen) {
   return given.empty() || given != now;
 }
 
-void Scanner::mergeScanTable(bool firstScan) {
+void Scanner::mergeScanTable(bool firstScan, const std::bitset<SlotLimit>& busy) {
   if (firstScan) {
     ports_ = scanTable_;
     for (auto& b : barcodes_) b.clear();
     return;
   }
   for (int i = 0; i < usedSlots(); ++i) {
+    if (busy[static_cast<std::size_t>(i)]) continue;
     PortContext& held = ports_[i];
     const PortContext& seen = scanTable_[i];
     if (!seen.configured) {
@@ -118,12 +119,40 @@ void Scanner::askBarcode(int slot) {
   ports_[slot].serialNumber.assign(text);
 }
 
-void Scanner::scanDevices(bool firstScan) {
+void Scanner::scanDevices(bool firstScan) { scan(firstScan, {}); }
+
+void Scanner::scanAround(const std::bitset<SlotLimit>& busy) {
   if (settings_.enBarCode && promptOpen_) return;
+  scan(false, busy);
+  if (!settings_.enBarCode) return;
+  // Asked outside the port table's lock: running ports publish meanwhile.
+  for (int i = 0; i < usedSlots(); ++i) {
+    bool ask = false;
+    {
+      std::lock_guard guard(scanLock_);
+      ask = !busy[static_cast<std::size_t>(i)] && pendingPrompt_[static_cast<std::size_t>(i)];
+      pendingPrompt_[static_cast<std::size_t>(i)] = false;
+    }
+    if (!ask) continue;
+    promptOpen_ = true;
+    auto answer = op_.askText("Please Input the Serial Number (Port" + std::to_string(i + 1) + ")", "Serial Number",
+                              "", false);
+    promptOpen_ = false;
+    std::lock_guard guard(scanLock_);
+    // The drive may have left while the operator typed.
+    if (!ports_[i].active || !ports_[i].serialNumber.empty()) continue;
+    barcodes_[i].assign(answer.value_or(""));
+    ports_[i].serialNumber.assign(answer.value_or(""));
+  }
+}
+
+void Scanner::scan(bool firstScan, const std::bitset<SlotLimit>& busy) {
+  if (settings_.enBarCode && promptOpen_) return;
+  const bool deferPrompts = busy.any();
   std::lock_guard guard(scanLock_);
   startEnabled_ = false;
   const int count = enumerateDevices();
-  mergeScanTable(firstScan);
+  mergeScanTable(firstScan, busy);
   if (firstScan) slotsFixed_ = true;
 
   configuredCount_ = 0;
@@ -136,8 +165,18 @@ void Scanner::scanDevices(bool firstScan) {
     PortContext& rec = ports_[i];
     if (rec.configured != 1) continue;
     ++configuredCount_;
+    if (busy[static_cast<std::size_t>(i)]) {
+      deviceCount_ += rec.active != 0;
+      continue;
+    }
     const bool matched = BindSlot(rec, i, deviceList_, probe_);
-    if (matched && settings_.enBarCode && rec.serialNumber.empty() && rec.bridgeCode != 0) askBarcode(i);
+    if (matched && settings_.enBarCode && rec.serialNumber.empty() && rec.bridgeCode != 0) {
+      if (deferPrompts) {
+        pendingPrompt_[static_cast<std::size_t>(i)] = true;
+      } else {
+        askBarcode(i);
+      }
+    }
     if (rec.bridgeCode == 0) {
       rec.active = 0;
       continue;
@@ -175,7 +214,16 @@ int Scanner::prepareRun() {
   return count;
 }
 
+void Scanner::setChangeHook(std::function<void(DeviceChange)> hook) {
+  std::lock_guard lock(hookMutex_);
+  changeHook_ = std::move(hook);
+}
+
 void Scanner::onDeviceChange(DeviceChange change) {
+  {
+    std::lock_guard lock(hookMutex_);
+    if (changeHook_) changeHook_(change);
+  }
   if (running_) return;
   startEnabled_ = false;
   rescanTimer_.restart(change == DeviceChange::Arrival ? RescanTimer::ArrivalDelayMs

@@ -3,6 +3,9 @@
 // One object per station; the station front end owns it.
 #include <array>
 #include <atomic>
+#include <bitset>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -41,6 +44,10 @@ class Scanner {
   // Clears the scan table, walks the hubs and lists the disks; the number of disks.
   int enumerateDevices();
   void scanDevices(bool firstScan);
+  // A rescan while some ports run (continuous production): the records of the
+  // `busy` slots are left as they are and their drives get no command; the
+  // bar-code prompts are asked once the port table is free again.
+  void scanAround(const std::bitset<SlotLimit>& busy);
 
   // A run's start: enumerates afresh, copies the scan table over the live one
   // and binds every configured slot again. The number of disks found (0: none).
@@ -48,6 +55,9 @@ class Scanner {
 
   // A device-change notification: restarts the delayed rescan, unless a run is under way.
   void onDeviceChange(DeviceChange change);
+  // Hears every device-change notification, also while a run is under way
+  // (continuous production rescans around its running ports). Empty: none.
+  void setChangeHook(std::function<void(DeviceChange)> hook);
   // Runs the delayed rescan when it is due; true when it ran.
   bool pollRescan();
   void setRunning(bool running) { running_ = running; }
@@ -73,7 +83,8 @@ class Scanner {
 
  private:
   int usedSlots() const;
-  void mergeScanTable(bool firstScan);
+  void scan(bool firstScan, const std::bitset<SlotLimit>& busy);
+  void mergeScanTable(bool firstScan, const std::bitset<SlotLimit>& busy);
   // Another drive than the one the record holds is on the port: judged by the
   // USB serial it reports (or, with none, its IDs), never by its disk node.
   static bool driveChanged(const PortContext& held, const PortContext& seen);
@@ -92,6 +103,7 @@ class Scanner {
   PortTable scanTable_{};
   std::vector<DeviceRecord> deviceList_;
   std::array<FixedText<40>, SlotLimit> barcodes_{};
+  std::bitset<SlotLimit> pendingPrompt_;  // scanAround: asked after the lock is released
   int slotCount_ = 0;
   bool slotsFixed_ = false;  // the start-up scan fixed the slot count
   int deviceCount_ = 0;
@@ -100,6 +112,8 @@ class Scanner {
   std::atomic<bool> promptOpen_{false};
   std::atomic<bool> running_{false};
   RescanTimer rescanTimer_;
+  std::mutex hookMutex_;
+  std::function<void(DeviceChange)> changeHook_;
 };
 
 }  // namespace qk

@@ -13,6 +13,7 @@
 #include "records/DriveEnd.h"
 #include "run/ResultCodes.h"
 #include "run/RunLog.h"
+#include "run/RunPort.h"
 #include "run/StationOperations.h"
 #include "transport/BridgeCode.h"
 
@@ -44,6 +45,32 @@ ReportFlash reportFlash(const GlobalParameter& gp, const ProfileSettings& s) {
 }
 
 }  // namespace
+
+void CutOffPort(RunPort& p, PortContext& rec, int code, Clock& clock) {
+  p.cutOff = true;
+  rec.resultCode = rec.shownCode = code;
+  rec.stepStatus[25] = -1;
+  rec.yieldEvent = 0;  // a port cut off stays out of the yield count
+  p.stop.request_stop();
+  if (code != kTimeoutCode) return;
+  // The worker may sit in a command the drive never answers, whose own
+  // time-out can run for minutes: reset the drive so that it returns.
+  p.release = std::jthread([&p, &clock](std::stop_token st) {
+    const int slot = p.slot + 1;
+    // A device reset may itself wait for the blocked command: it gets
+    // a thread of its own, and the port reset comes regardless.
+    std::jthread device([&p, slot] {
+      const bool issued = p.ops->resetDrive(PassThrough::ResetLevel::Device);
+      debugPrintf("Port%d: device reset %s", slot, issued ? "done" : "not available");
+    });
+    for (std::int64_t waited = 0; waited < kUsbResetAfterMs && !p.done; waited += kSweepMs) {
+      if (!clock.sleepFor(kSweepMs, st)) return;
+    }
+    if (p.done) return;
+    const bool usb = p.ops->resetDrive(PassThrough::ResetLevel::UsbPort);
+    debugPrintf("Port%d: USB port reset %s", slot, usb ? "issued" : "not available");
+  });
+}
 
 // The workers' view of the slots: texts and gauges go to the observer, the
 // shared refresh goes through the engine.
@@ -178,9 +205,20 @@ std::vector<std::string> RunEngine::errorDialogLines(int slot) const {
   return ErrorDialogLines(code, record, reportFlash(station_.globalParameter(), station_.profile().settings));
 }
 
+void RunEngine::stop() {
+  ++stopRequests_;
+  std::lock_guard lock(wakeMutex_);
+  if (wake_) wake_();
+}
+
 RunOutcome RunEngine::start(const RunOptions& options) {
+  return begin(options, [&](const TestItemList& list, RunOutcome& out) { run(options, list, out); });
+}
+
+RunOutcome RunEngine::begin(const RunOptions& options,
+                            const std::function<void(const TestItemList&, RunOutcome&)>& body) {
   RunOutcome out;
-  stopRequested_ = false;
+  stopRequests_ = 0;
   Scanner& sc = station_.scanner();
   ProfileSettings& s = station_.profile().settings;
   sc.setRunning(true);
@@ -203,7 +241,7 @@ RunOutcome RunEngine::start(const RunOptions& options) {
     return out;
   }
   if (!skipRun) {
-    run(options, list, out);
+    body(list, out);
     if (!out.refusal) {
       std::string error;
       if (!SaveProfile(station_.profile().iniFilePath, station_.profile(), station_.folder(), &error)) {
@@ -227,7 +265,6 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   Clock& clock = station_.clock();
   Operator& op = station_.op();
   ProfileSettings& s = station_.profile().settings;
-  const auto& t = s.TestItemEnabled;
 
   if (sc.prepareRun() == 0) {
     op.showMessage("Please Make sure the Connection devices Number!");
@@ -288,82 +325,17 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     return;
   }
 
-  // Every drive that ends leaves a record: no drive starts without a store for it.
-  std::string recordError;
-  RecordStore* store = station_.openRecords(&recordError);
-  if (!store) {
-    refuse(out, "The drive records cannot be stored, no drive was started: " + recordError);
-    return;
-  }
-  const RecordContext recordContext = RunRecordContext(station_, out.start);
-  std::vector<std::string> unrecorded;  // guarded by the scan lock
-  // Under the scan lock, before the verdict reaches the slot table where it is counted.
-  auto recordEnd = [&](int slot, const PortContext& rec) {
-    std::string error;
-    if (!RecordDriveEnd(*store, recordContext, slot, rec, clock.localTime(), &error)) {
-      debugPrintf("Port%d: record not stored: %s", slot + 1, error.c_str());
-      unrecorded.push_back("Port" + std::to_string(slot + 1) + ": " + error);
-    }
-  };
-
-  // Serials, in slot order, before the first worker starts.
-  const bool claimNew = options.mode == RunMode::ClaimNew;
-  SerialPolicy policy{s.SNAutoInc != 0, s.SNDecimal != 0, s.SNErrReuse != 0, !claimNew && t[6] != 0};
-  Profile& profile = station_.profile();
-  // The run's records stay in the folder it started with.
-  const std::string logPath = profile.logPath;
-  SerialFloor& floor = *profile.serialFloor;
-  // Whatever the pages held, the book never goes back to a serial already handed out.
-  serials_.setNext(floor.guard(s.SerialNum));
-  const SerialBook before = serials_;
-  std::vector<std::string> serials, barcodes;
+  RunContext rc;
+  if (!openRun(rc, options, out)) return;
+  const bool claimNew = rc.claimNew;
+  const std::string& logPath = rc.logPath;
+  std::vector<std::string> barcodes;
   {
     std::lock_guard lock(sc.scanLock());
     for (int slot : active) barcodes.push_back(sc.barcodeSerial(slot));
   }
-  std::string runsOut;
-  // Called inside the line database's transaction: it takes no lock of the
-  // station's, so no worker holding the port table can wait on the database.
-  auto takeSerials = [&](const std::string& next) {
-    serials_ = before;
-    serials_.setNext(next);
-    serials.clear();
-    runsOut = serials_.runsOut(static_cast<int>(active.size()), policy, floor.issuedSerials());
-    if (!runsOut.empty()) return next;
-    for (std::size_t k = 0; k < active.size(); ++k) serials.push_back(serials_.take(policy));
-    return serials_.next();
-  };
-  // On a line the database hands out the serials: no two stations take the same one.
-  if (store->lineSerials() && policy.autoIncrement && policy.advance) {
-    if (!store->takeSerials(floor.guard(s.SerialNum), takeSerials, &recordError)) {
-      serials_ = before;
-      refuse(out, "The serial numbers cannot be taken from the line database, no drive was started: " + recordError);
-      return;
-    }
-  } else {
-    takeSerials(before.next());
-  }
-  if (!runsOut.empty()) {
-    serials_ = before;
-    refuse(out, runsOut);
-    return;
-  }
-  // The advanced serial and the counters are stored before any drive carries
-  // a serial: a station that cannot store them hands nothing out.
-  s.SerialNum = serials_.next();
-  std::string error;
-  if (!WriteYieldCounters(logPath, s, &error) || !SaveProfile(profile.iniFilePath, profile, station_.folder(), &error)) {
-    serials_ = before;
-    s.SerialNum = before.next();
-    refuse(out, "The serial numbers cannot be stored, no drive was started: " + error);
-    return;
-  }
-  if (policy.autoIncrement && policy.advance) {
-    for (std::size_t k = 0; k < serials.size(); ++k) {
-      if (k >= before.queued() || !policy.reuseFailed) floor.issued(serials[k]);
-    }
-    floor.advanceTo(serials_.next());
-  }
+  std::vector<std::string> serials;
+  if (!takeSerials(rc, active.size(), serials, out)) return;
   {
     std::lock_guard lock(sc.scanLock());
     for (std::size_t k = 0; k < active.size(); ++k) {
@@ -373,22 +345,9 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   }
 
   // One worker per active port, all started together.
-  struct Port {
-    int slot;
-    std::unique_ptr<PortOperations> ops;
-    std::stop_source stop;
-    std::atomic<bool> done{false};
-    bool cutOff = false;  // guarded by the scan lock
-    bool verdictPublished = false;  // guarded by the scan lock: the worker's verdict is on the record
-    bool seen = false;    // its end was noticed by the wait
-    std::int64_t deadline = 0;
-    std::jthread thread;
-    std::jthread release;  // resets a timed-out port's drive; ends before `thread` is joined
-  };
-  std::vector<std::unique_ptr<Port>> ports;
-  const int familyCode = FirmwareFamilyCode(station_.files().familyText);
+  std::vector<std::unique_ptr<RunPort>> ports;
   for (std::size_t k = 0; k < active.size(); ++k) {
-    auto p = std::make_unique<Port>();
+    auto p = std::make_unique<RunPort>();
     p->slot = active[k];
     PortContext record = sc.ports()[static_cast<std::size_t>(p->slot)];
     p->ops = factory_(p->slot, record, gp, p->stop.get_token());
@@ -399,22 +358,8 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   std::vector<WorkerSetup> setups;
   std::vector<PortContext> records;
   for (std::size_t k = 0; k < ports.size(); ++k) {
-    Port& p = *ports[k];
-    WorkerSetup setup;
-    setup.slot = p.slot;
-    setup.claimNew = claimNew;
-    setup.rebuildClose = options.rebuildClose;
-    setup.eraseSearch = s.EnEraseReBuildBad != 0;
-    setup.laterBad = s.EnLaterBad != 0;
-    setup.repairUsed = options.repairUsed;
-    setup.checkedItems = list.checkedCount();
-    setup.profile = s;
-    setup.parameters = gp;  // each port its own copy
-    setup.path = station_.transportState().transportPath();
-    setup.logPath = logPath;
-    setup.firmwareFamily = familyCode;
-    setup.barcodeSerial = barcodes[k];
-    setups.push_back(std::move(setup));
+    RunPort& p = *ports[k];
+    setups.push_back(makeSetup(rc, options, list, p.slot, barcodes[k]));
     records.push_back(sc.ports()[static_cast<std::size_t>(p.slot)]);
     p.deadline = clock.nowMs() + clock.scaleTimeout(s.TimeOut);
   }
@@ -422,19 +367,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   std::mutex endedMutex;
   std::condition_variable ended;
   for (std::size_t k = 0; k < ports.size(); ++k) {
-    Port& p = *ports[k];
-    auto publish = [this, &p, &sc, &recordEnd](const PortContext& rec, const DetailBuffers* details) {
-      std::lock_guard lock(sc.scanLock());
-      if (p.cutOff) return;  // a timed-out port's record is final
-      if (rec.stepStatus[25] != 0 && !p.verdictPublished) recordEnd(p.slot, rec);
-      sc.ports()[static_cast<std::size_t>(p.slot)] = rec;
-      if (rec.stepStatus[25] != 0) p.verdictPublished = true;
-      if (details) *details_[static_cast<std::size_t>(p.slot)] = *details;
-    };
-    p.thread = std::jthread([this, &p, setup = std::move(setups[k]), record = records[k], publish, &clock, &ended,
-                             &endedMutex]() mutable {
-      PortWorker worker(std::move(setup), record, *p.ops, *display_, clock, publish, p.stop.get_token());
-      worker.run();
+    startWorker(*ports[k], rc, std::move(setups[k]), records[k], [&ended, &endedMutex, &p = *ports[k]] {
       {
         std::lock_guard lock(endedMutex);
         p.done = true;
@@ -448,50 +381,25 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   for (;;) {
     bool running = false;
     const std::int64_t now = clock.nowMs();
-    const bool stopAll = stopRequested_;
+    const bool stopAll = stopRequests_ > 0;
     for (auto& pp : ports) {
-      Port& p = *pp;
+      RunPort& p = *pp;
       if (p.done) continue;
       running = true;
       std::lock_guard lock(sc.scanLock());
       // A worker whose verdict is out is only finishing: its result stands.
       if (p.verdictPublished) continue;
       if (stopAll && !p.cutOff) {
-        p.cutOff = true;
         PortContext& rec = sc.ports()[static_cast<std::size_t>(p.slot)];
-        rec.resultCode = rec.shownCode = -1;
-        rec.stepStatus[25] = -1;
-        rec.yieldEvent = 0;
-        p.stop.request_stop();
-        recordEnd(p.slot, rec);
+        CutOffPort(p, rec, kStoppedCode, clock);
+        recordEnd(rc, p.slot, rec);
         debugPrintf("Port%d: stopped by the operator", p.slot + 1);
       }
       if (!p.cutOff && now >= p.deadline) {
-        p.cutOff = true;
         PortContext& rec = sc.ports()[static_cast<std::size_t>(p.slot)];
-        rec.resultCode = rec.shownCode = kTimeoutCode;
-        rec.stepStatus[25] = -1;
-        rec.yieldEvent = 0;  // a timed-out port stays out of the yield count
-        p.stop.request_stop();
-        recordEnd(p.slot, rec);
+        CutOffPort(p, rec, kTimeoutCode, clock);
+        recordEnd(rc, p.slot, rec);
         debugPrintf("Port%d: time-out after %d ms", p.slot + 1, timeoutMs);
-        // The worker may sit in a command the drive never answers, whose own
-        // time-out can run for minutes: reset the drive so that it returns.
-        p.release = std::jthread([&p, &clock](std::stop_token st) {
-          const int slot = p.slot + 1;
-          // A device reset may itself wait for the blocked command: it gets
-          // a thread of its own, and the port reset comes regardless.
-          std::jthread device([&p, slot] {
-            const bool issued = p.ops->resetDrive(PassThrough::ResetLevel::Device);
-            debugPrintf("Port%d: device reset %s", slot, issued ? "done" : "not available");
-          });
-          for (std::int64_t waited = 0; waited < kUsbResetAfterMs && !p.done; waited += kSweepMs) {
-            if (!clock.sleepFor(kSweepMs, st)) return;
-          }
-          if (p.done) return;
-          const bool usb = p.ops->resetDrive(PassThrough::ResetLevel::UsbPort);
-          debugPrintf("Port%d: USB port reset %s", slot, usb ? "issued" : "not available");
-        });
       }
     }
     observer_.elapsed(ElapsedText((clock.nowMs() - startMs) / 1000));
@@ -508,12 +416,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     for (auto& pp : ports) pp->seen = pp->done;
   }
   for (auto& p : ports) p->thread.join();  // the run ends only when every worker has left
-  if (!unrecorded.empty()) {
-    std::string text = "The records of these drives could not be stored:";
-    for (const auto& line : unrecorded) text += "\n" + line;
-    op.showMessage(text, "Error", MessageIcon::Error);
-    out.recordsFailed = true;
-  }
+  showUnrecorded(rc, out);
 
   // The ends are counted into the yield before the log, so its rows continue.
   refreshSlots();
@@ -522,18 +425,195 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   }
   out.end = clock.localTime();
 
+  std::vector<RunPort*> endedPorts;
+  for (auto& pp : ports) endedPorts.push_back(pp.get());
+  if (!writeEnds(rc, list, endedPorts, out.start, out.end, out)) return;
+  observer_.elapsed(ElapsedText((clock.nowMs() - startMs) / 1000));
+  refreshSlots();
+
+  // Serial reuse: failed downloads' serials go to the front of the queue.
+  std::vector<std::string> failedDownloads;
+  for (int slot : active) {
+    const PortContext& rec = sc.ports()[static_cast<std::size_t>(slot)];
+    if (rec.stepStatus[6] == -1) failedDownloads.push_back(rec.serialNumber.str());
+  }
+  serials_.endRun(rc.policy, failedDownloads);
+
+  if (claimNew && options.rebuildClose && sc.ports()[static_cast<std::size_t>(active.front())].stepStatus[25] == 1) {
+    op.showMessage("Rebuild O.K., Close the AP");
+    out.closeRequested = true;
+  }
+}
+
+bool RunEngine::openRun(RunContext& rc, const RunOptions& options, RunOutcome& out) {
+  ProfileSettings& s = station_.profile().settings;
+  // Every drive that ends leaves a record: no drive starts without a store for it.
+  std::string recordError;
+  rc.store = station_.openRecords(&recordError);
+  if (!rc.store) {
+    refuse(out, "The drive records cannot be stored, no drive was started: " + recordError);
+    return false;
+  }
+  rc.records = RunRecordContext(station_, out.start);
+  rc.claimNew = options.mode == RunMode::ClaimNew;
+  rc.policy = SerialPolicy{s.SNAutoInc != 0, s.SNDecimal != 0, s.SNErrReuse != 0,
+                           !rc.claimNew && s.TestItemEnabled[6] != 0};
+  // The run's records stay in the folder it started with.
+  rc.logPath = station_.profile().logPath;
+  rc.familyCode = FirmwareFamilyCode(station_.files().familyText);
+  return true;
+}
+
+// Under the scan lock, before the verdict reaches the slot table where it is counted.
+void RunEngine::recordEnd(RunContext& rc, int slot, const PortContext& rec) {
+  std::string error;
+  if (!RecordDriveEnd(*rc.store, rc.records, slot, rec, station_.clock().localTime(), &error)) {
+    debugPrintf("Port%d: record not stored: %s", slot + 1, error.c_str());
+    rc.unrecorded.push_back("Port" + std::to_string(slot + 1) + ": " + error);
+  }
+}
+
+void RunEngine::showUnrecorded(RunContext& rc, RunOutcome& out) {
+  std::vector<std::string> lines;
+  {
+    std::lock_guard lock(station_.scanner().scanLock());
+    lines.swap(rc.unrecorded);
+  }
+  if (lines.empty()) return;
+  std::string text = "The records of these drives could not be stored:";
+  for (const auto& line : lines) text += "\n" + line;
+  station_.op().showMessage(text, "Error", MessageIcon::Error);
+  out.recordsFailed = true;
+}
+
+bool RunEngine::takeSerials(RunContext& rc, std::size_t count, std::vector<std::string>& serials, RunOutcome& out) {
+  Scanner& sc = station_.scanner();
+  Profile& profile = station_.profile();
+  ProfileSettings& s = profile.settings;
+  const SerialPolicy& policy = rc.policy;
+  SerialFloor& floor = *profile.serialFloor;
+  // Whatever the pages held, the book never goes back to a serial already handed out.
+  serials_.setNext(floor.guard(s.SerialNum));
+  const SerialBook before = serials_;
+  std::string runsOut;
+  // Called inside the line database's transaction: it takes no lock of the
+  // station's, so no worker holding the port table can wait on the database.
+  auto take = [&](const std::string& next) {
+    serials_ = before;
+    serials_.setNext(next);
+    serials.clear();
+    runsOut = serials_.runsOut(static_cast<int>(count), policy, floor.issuedSerials());
+    if (!runsOut.empty()) return next;
+    for (std::size_t k = 0; k < count; ++k) serials.push_back(serials_.take(policy));
+    return serials_.next();
+  };
+  // On a line the database hands out the serials: no two stations take the same one.
+  std::string error;
+  if (rc.store->lineSerials() && policy.autoIncrement && policy.advance) {
+    if (!rc.store->takeSerials(floor.guard(s.SerialNum), take, &error)) {
+      serials_ = before;
+      refuse(out, "The serial numbers cannot be taken from the line database, no drive was started: " + error);
+      return false;
+    }
+  } else {
+    take(before.next());
+  }
+  if (!runsOut.empty()) {
+    serials_ = before;
+    refuse(out, runsOut);
+    return false;
+  }
+  // The advanced serial and the counters are stored before any drive carries
+  // a serial: a station that cannot store them hands nothing out. Stored from
+  // a copy: running ports count their ends into the profile meanwhile.
+  s.SerialNum = serials_.next();
+  Profile copy;
+  {
+    std::lock_guard lock(sc.scanLock());
+    copy = profile;
+  }
+  if (!WriteYieldCounters(rc.logPath, copy.settings, &error) ||
+      !SaveProfile(copy.iniFilePath, copy, station_.folder(), &error)) {
+    serials_ = before;
+    s.SerialNum = before.next();
+    refuse(out, "The serial numbers cannot be stored, no drive was started: " + error);
+    return false;
+  }
+  if (policy.autoIncrement && policy.advance) {
+    for (std::size_t k = 0; k < serials.size(); ++k) {
+      if (k >= before.queued() || !policy.reuseFailed) floor.issued(serials[k]);
+    }
+    floor.advanceTo(serials_.next());
+  }
+  return true;
+}
+
+WorkerSetup RunEngine::makeSetup(const RunContext& rc, const RunOptions& options, const TestItemList& list, int slot,
+                                 const std::string& barcode) {
+  const ProfileSettings& s = station_.profile().settings;
+  WorkerSetup setup;
+  setup.slot = slot;
+  setup.claimNew = rc.claimNew;
+  setup.rebuildClose = options.rebuildClose;
+  setup.eraseSearch = s.EnEraseReBuildBad != 0;
+  setup.laterBad = s.EnLaterBad != 0;
+  setup.repairUsed = options.repairUsed;
+  setup.checkedItems = list.checkedCount();
+  {
+    // Running ports count their ends into the profile's counters.
+    std::lock_guard lock(station_.scanner().scanLock());
+    setup.profile = s;
+  }
+  setup.parameters = station_.globalParameter();  // each port its own copy
+  setup.path = station_.transportState().transportPath();
+  setup.logPath = rc.logPath;
+  setup.firmwareFamily = rc.familyCode;
+  setup.barcodeSerial = barcode;
+  return setup;
+}
+
+void RunEngine::startWorker(RunPort& p, RunContext& rc, WorkerSetup setup, const PortContext& record,
+                            std::function<void()> ended) {
+  Scanner& sc = station_.scanner();
+  auto publish = [this, &p, &sc, &rc](const PortContext& rec, const DetailBuffers* details) {
+    std::lock_guard lock(sc.scanLock());
+    if (p.cutOff) return;  // a cut-off port's record is final
+    if (rec.stepStatus[25] != 0 && !p.verdictPublished) recordEnd(rc, p.slot, rec);
+    sc.ports()[static_cast<std::size_t>(p.slot)] = rec;
+    if (rec.stepStatus[25] != 0) p.verdictPublished = true;
+    if (details) *details_[static_cast<std::size_t>(p.slot)] = *details;
+  };
+  p.thread = std::jthread([this, &p, setup = std::move(setup), record, publish, ended = std::move(ended)]() mutable {
+    PortWorker worker(std::move(setup), record, *p.ops, *display_, station_.clock(), publish, p.stop.get_token());
+    worker.run();
+    ended();
+  });
+}
+
+bool RunEngine::writeEnds(const RunContext& rc, const TestItemList& list, const std::vector<RunPort*>& ports,
+                          const LocalTime& start, const LocalTime& end, RunOutcome& out) {
+  Scanner& sc = station_.scanner();
+  const ProfileSettings& s = station_.profile().settings;
   RunLogInput log;
-  log.start = out.start;
-  log.end = out.end;
+  log.start = start;
+  log.end = end;
   log.testItems = list.texts();
   // The probe's column only where it ran: logs of runs without it keep their shape.
   if (!s.TestItemEnabled[kCapacityProbeItem]) std::erase(log.testItems, kTestItemNames[kCapacityProbeItem]);
-  log.totalTestCount = s.TotalTestCount;
-  log.rowsWritten = ReadLogRowCount(logPath);
-  log.freeBlockFields = t[6] && s.EnDumpFreeBlockInfo && station_.transportState().transportPath() == TransportPath::SataPath;
+  {
+    std::lock_guard lock(sc.scanLock());
+    log.totalTestCount = s.TotalTestCount;
+  }
+  log.rowsWritten = ReadLogRowCount(rc.logPath);
+  log.freeBlockFields = s.TestItemEnabled[6] && s.EnDumpFreeBlockInfo &&
+                        station_.transportState().transportPath() == TransportPath::SataPath;
   std::vector<std::uint8_t> work(65536);
-  for (auto& pp : ports) {
-    const PortContext rec = sc.ports()[static_cast<std::size_t>(pp->slot)];
+  for (RunPort* pp : ports) {
+    PortContext rec;
+    {
+      std::lock_guard lock(sc.scanLock());
+      rec = sc.ports()[static_cast<std::size_t>(pp->slot)];
+    }
     RunLogPort lp;
     lp.slot = pp->slot;
     lp.serialNumber = rec.serialNumber.str();
@@ -548,44 +628,29 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   LogFileChoice& logFile = station_.logFile();
   std::int64_t lastRow = 0;
   if (!AppendRunLog(logFile, log, &lastRow)) {
-    op.showMessage("Fail to open/create log file!", "Error", MessageIcon::Error);
+    station_.op().showMessage("Fail to open/create log file!", "Error", MessageIcon::Error);
     out.logFailed = true;
-    return;
+    return false;
   }
-  if (!WriteLogRowCount(logPath, lastRow)) debugPrintf("the run log's row count could not be kept in %s", logPath.c_str());
+  if (!WriteLogRowCount(rc.logPath, lastRow)) {
+    debugPrintf("the run log's row count could not be kept in %s", rc.logPath.c_str());
+  }
   out.logFile = logFile.name;
-  observer_.elapsed(ElapsedText((clock.nowMs() - startMs) / 1000));
 
   // Failure reports of the flash interface test, the pre-format and the capacity probe.
-  const ReportFlash flash = reportFlash(gp, s);
-  {
-    std::lock_guard lock(sc.scanLock());
-    for (int slot : active) {
-      PortContext& rec = sc.ports()[static_cast<std::size_t>(slot)];
-      if (rec.resultCode != 3 && rec.resultCode != 5 && rec.resultCode != kCapacityProbeCode) continue;
-      const auto& record = (*details_[static_cast<std::size_t>(slot)])[static_cast<std::size_t>(rec.resultCode)];
-      auto lines = rec.resultCode == 3   ? FlashInterfaceReport(record, flash, &rec)
-                   : rec.resultCode == 5 ? StepReport(record, flash, &rec)
-                                         : ErrorDialogLines(rec.resultCode, record, flash);
-      std::string path = WriteFailureReport(logPath,
-                                            out.end, slot, rec.serialNumber.str(), ReportText(lines));
-      if (!path.empty()) out.reportFiles.push_back(path);
-    }
+  const ReportFlash flash = reportFlash(station_.globalParameter(), s);
+  std::lock_guard lock(sc.scanLock());
+  for (RunPort* pp : ports) {
+    PortContext& rec = sc.ports()[static_cast<std::size_t>(pp->slot)];
+    if (rec.resultCode != 3 && rec.resultCode != 5 && rec.resultCode != kCapacityProbeCode) continue;
+    const auto& record = (*details_[static_cast<std::size_t>(pp->slot)])[static_cast<std::size_t>(rec.resultCode)];
+    auto lines = rec.resultCode == 3   ? FlashInterfaceReport(record, flash, &rec)
+                 : rec.resultCode == 5 ? StepReport(record, flash, &rec)
+                                       : ErrorDialogLines(rec.resultCode, record, flash);
+    std::string path = WriteFailureReport(rc.logPath, end, pp->slot, rec.serialNumber.str(), ReportText(lines));
+    if (!path.empty()) out.reportFiles.push_back(path);
   }
-  refreshSlots();
-
-  // Serial reuse: failed downloads' serials go to the front of the queue.
-  std::vector<std::string> failedDownloads;
-  for (int slot : active) {
-    const PortContext& rec = sc.ports()[static_cast<std::size_t>(slot)];
-    if (rec.stepStatus[6] == -1) failedDownloads.push_back(rec.serialNumber.str());
-  }
-  serials_.endRun(policy, failedDownloads);
-
-  if (claimNew && options.rebuildClose && sc.ports()[static_cast<std::size_t>(active.front())].stepStatus[25] == 1) {
-    op.showMessage("Rebuild O.K., Close the AP");
-    out.closeRequested = true;
-  }
+  return true;
 }
 
 }  // namespace qk

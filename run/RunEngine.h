@@ -6,12 +6,14 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/Station.h"
 #include "config/TestItemList.h"
+#include "records/DriveEnd.h"
 #include "run/PortOperations.h"
 #include "run/PortWorker.h"
 #include "run/Serials.h"
@@ -19,6 +21,8 @@
 #include "run/TableTransfer.h"
 
 namespace qk {
+
+struct RunPort;
 
 enum class RunMode { Production, TableTransfer, ClaimNew };
 
@@ -47,6 +51,29 @@ struct RunOutcome {
   std::vector<int> activeSlots;
 };
 
+// One drive that ended in continuous production, as its log row was written.
+struct DriveEnd {
+  int slot = 0;  // 0-based
+  std::string serialNumber;
+  std::string devicePath;
+  bool pass = false;
+  int resultCode = 0, shownCode = 0;
+  std::string failureText;
+  LocalTime start, end;
+  std::int64_t startMs = 0, endMs = 0;  // station clock
+};
+
+struct ContinuousOptions {
+  RunOptions run;
+  // Called on the run's thread after each drive's row is written.
+  std::function<void(const DriveEnd&)> onDriveEnd;
+  // Called on the run's thread after each of its sweeps (a front end's tick).
+  std::function<void()> onSweep;
+  // The front end has no device-change notification armed: the run arms it
+  // for its own span.
+  bool armHotplug = false;
+};
+
 // What the run shows while it goes: the workers' slot texts and gauges, the
 // slot refreshes and the elapsed time. Called from worker threads too.
 class RunObserver : public PortDisplay {
@@ -73,6 +100,11 @@ class RunEngine {
 
   // The START button.
   RunOutcome start(const RunOptions& options);
+  // Continuous production: every port starts its own worker as soon as a
+  // drive of the family is bound on it, and takes the next drive once the
+  // finished one is pulled; runs until stopped. Each drive's log row,
+  // failure report, record and yield are written at its end.
+  RunOutcome startContinuous(const ContinuousOptions& options);
 
   const DetailBuffers& details(int slot) const { return *details_[static_cast<std::size_t>(slot)]; }
   SerialBook& serials() { return serials_; }
@@ -81,8 +113,11 @@ class RunEngine {
 
   // Stops a run under way from another thread: every worker still running is
   // cut off as failed with result and shown codes -1 (kept out of the yield)
-  // and leaves at its next wait; the run then ends as usual.
-  void stop() { stopRequested_ = true; }
+  // and leaves at its next wait; the run then ends as usual. In continuous
+  // production the first request only stops taking drives and lets the
+  // running ports finish; the second cuts them off.
+  void stop();
+  int stopRequests() const { return stopRequests_; }
   // The error dialog's lines for a slot: its result code and that code's record.
   std::vector<std::string> errorDialogLines(int slot) const;
 
@@ -90,6 +125,32 @@ class RunEngine {
   class Display;
   std::optional<std::string> validate(const RunOptions& options, bool& skipRun);
   void run(const RunOptions& options, const TestItemList& list, RunOutcome& out);
+  // What every drive of one production run shares.
+  struct RunContext {
+    RecordStore* store = nullptr;
+    RecordContext records;
+    SerialPolicy policy;
+    std::string logPath;
+    bool claimNew = false;
+    int familyCode = 0;
+    std::vector<std::string> unrecorded;  // guarded by the scan lock
+  };
+  RunOutcome begin(const RunOptions& options, const std::function<void(const TestItemList&, RunOutcome&)>& body);
+  void runContinuous(const ContinuousOptions& options, const TestItemList& list, RunOutcome& out);
+  bool openRun(RunContext& rc, const RunOptions& options, RunOutcome& out);
+  void recordEnd(RunContext& rc, int slot, const PortContext& rec);
+  void showUnrecorded(RunContext& rc, RunOutcome& out);
+  // `count` serials for ports about to start; the advanced serial and the
+  // counters are stored first. False (refused, shown) when they cannot be.
+  bool takeSerials(RunContext& rc, std::size_t count, std::vector<std::string>& serials, RunOutcome& out);
+  WorkerSetup makeSetup(const RunContext& rc, const RunOptions& options, const TestItemList& list, int slot,
+                        const std::string& barcode);
+  void startWorker(RunPort& port, RunContext& rc, WorkerSetup setup, const PortContext& record,
+                   std::function<void()> ended);
+  // The run-log rows and failure reports of ended ports. False when the log
+  // could not be written (shown).
+  bool writeEnds(const RunContext& rc, const TestItemList& list, const std::vector<RunPort*>& ports,
+                 const LocalTime& start, const LocalTime& end, RunOutcome& out);
   void refreshSlots();
   // A refusal found once the drives are bound: shown, and no worker starts.
   void refuse(RunOutcome& out, const std::string& message);
@@ -102,7 +163,9 @@ class RunEngine {
   std::array<std::unique_ptr<DetailBuffers>, SlotLimit> details_;
   int retryBudget_ = 0;
   int activeCount_ = 0;
-  std::atomic<bool> stopRequested_{false};
+  std::atomic<int> stopRequests_{0};
+  std::function<void()> wake_;  // guarded by wakeMutex_: tells a continuous run of a stop
+  std::mutex wakeMutex_;
 };
 
 }  // namespace qk

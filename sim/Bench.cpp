@@ -37,31 +37,11 @@ std::unique_ptr<Bench> Bench::fromConfig(BenchConfig config, const BenchOptions&
     // Time-outs arrive already scaled by the station; the drive waits them out in real time.
     bench->timeoutClock_ = &bench->realClock_;
   }
+  bench->flashList_ = options.flashList;
   for (const auto& cfg : bench->config_.drives) {
-    std::unique_ptr<UserData> data;
-    if (cfg.storePath.empty()) {
-      data = UserData::inMemory(cfg.sectors);
-    } else {
-      std::string why;
-      data = UserData::inFile(cfg.storePath, cfg.sectors, why);
-      if (!data) {
-        error = bench->config_.file + ": [" + cfg.name + "] Store: " + why;
-        return nullptr;
-      }
-    }
-    FlashType type;
-    FindFlashType(options.flashList.empty() ? SampleFlashList() : options.flashList, cfg.flash, type);
-    // Chips whose ID word decodes to an empty page, block or chip enable cannot be simulated.
-    if (type.pageSectors() == 0 || type.pagesPerBlock() == 0 || type.blocksPerCe() == 0) {
-      error = bench->config_.file + ": [" + cfg.name + "] Flash: " + type.name + " (ID word " +
-              std::to_string(type.idWord) + ") decodes to a shape no drive can hold";
-      return nullptr;
-    }
-    auto drive = std::make_unique<SimDrive>(cfg, std::move(data), type);
-    if (!drive->loadError().empty()) {
-      error = bench->config_.file + ": [" + cfg.name + "] Persist: " + drive->loadError();
-      return nullptr;
-    }
+    auto drive = bench->makeDrive(cfg, error);
+    if (!drive) return nullptr;
+    bench->driveOrder_.push_back(drive.get());
     bench->drives_[toLower(cfg.name)] = std::move(drive);
   }
   for (const auto& d : bench->config_.devices) bench->devicePresent_[toLower(d.name)] = d.plugged;
@@ -77,19 +57,64 @@ std::unique_ptr<Bench> Bench::fromConfig(BenchConfig config, const BenchOptions&
   return bench;
 }
 
+std::unique_ptr<SimDrive> Bench::makeDrive(const DriveSpec& cfg, std::string& error) const {
+  std::unique_ptr<UserData> data;
+  if (cfg.storePath.empty()) {
+    data = UserData::inMemory(cfg.sectors);
+  } else {
+    std::string why;
+    data = UserData::inFile(cfg.storePath, cfg.sectors, why);
+    if (!data) {
+      error = config_.file + ": [" + cfg.name + "] Store: " + why;
+      return nullptr;
+    }
+  }
+  FlashType type;
+  FindFlashType(flashList_.empty() ? SampleFlashList() : flashList_, cfg.flash, type);
+  // Chips whose ID word decodes to an empty page, block or chip enable cannot be simulated.
+  if (type.pageSectors() == 0 || type.pagesPerBlock() == 0 || type.blocksPerCe() == 0) {
+    error = config_.file + ": [" + cfg.name + "] Flash: " + type.name + " (ID word " + std::to_string(type.idWord) +
+            ") decodes to a shape no drive can hold";
+    return nullptr;
+  }
+  auto drive = std::make_unique<SimDrive>(cfg, std::move(data), type);
+  if (!drive->loadError().empty()) {
+    error = config_.file + ": [" + cfg.name + "] Persist: " + drive->loadError();
+    return nullptr;
+  }
+  return drive;
+}
+
+SimDrive* Bench::addDrive(DriveSpec spec, std::string& error) {
+  spec.plugged = false;
+  auto drive = makeDrive(spec, error);
+  if (!drive) return nullptr;
+  drive->setPresent(false);
+  std::unique_lock lock(drivesMutex_);
+  auto [it, fresh] = drives_.emplace(toLower(spec.name), std::move(drive));
+  if (!fresh) {
+    error = "a drive named " + spec.name + " is on the bench already";
+    return nullptr;
+  }
+  driveOrder_.push_back(it->second.get());
+  return it->second.get();
+}
+
 Bench::Bench() : passThrough_(*this) {}
 
 Bench::~Bench() { stopEvents(); }
 
 std::vector<Attachment> Bench::attachments() const {
   std::vector<Attachment> out;
-  for (const auto& cfg : config_.drives) {
+  std::shared_lock drivesLock(drivesMutex_);
+  for (const SimDrive* d : driveOrder_) {
+    const DriveSpec& cfg = d->cfg();
     Attachment a;
     a.name = cfg.name;
     a.kind = AttachmentKind::Drive;
     a.hub = cfg.hub;
     a.port = cfg.port;
-    const SimDrive& drive = *drives_.at(toLower(cfg.name));
+    const SimDrive& drive = *d;
     const auto usb = drive.usbIdentity();
     a.vendorId = usb.vendorId;
     a.productId = usb.productId;
@@ -98,6 +123,7 @@ std::vector<Attachment> Bench::attachments() const {
     a.devicePath = devicePathFor(cfg.name);
     out.push_back(std::move(a));
   }
+  drivesLock.unlock();
   std::lock_guard lock(mutex_);
   for (const auto& cfg : config_.devices) {
     Attachment a;
@@ -115,6 +141,7 @@ std::vector<Attachment> Bench::attachments() const {
 }
 
 SimDrive* Bench::drive(const std::string& name) {
+  std::shared_lock lock(drivesMutex_);
   auto it = drives_.find(toLower(name));
   return it == drives_.end() ? nullptr : it->second.get();
 }
@@ -125,23 +152,26 @@ SimDrive* Bench::driveByPath(const std::string& path) {
 }
 
 bool Bench::isPresent(const std::string& name) const {
-  auto it = drives_.find(toLower(name));
-  if (it != drives_.end()) return it->second->present();
+  {
+    std::shared_lock drivesLock(drivesMutex_);
+    auto it = drives_.find(toLower(name));
+    if (it != drives_.end()) return it->second->present();
+  }
   std::lock_guard lock(mutex_);
   auto d = devicePresent_.find(toLower(name));
   return d != devicePresent_.end() && d->second;
 }
 
 bool Bench::portTaken(const std::string& name) const {
+  std::shared_lock lock(drivesMutex_);
   const DriveSpec* mine = nullptr;
-  for (const auto& d : config_.drives) {
-    if (d.name == name) mine = &d;
+  for (const SimDrive* d : driveOrder_) {
+    if (d->name() == name) mine = &d->cfg();
   }
   if (!mine) return false;
-  for (const auto& d : config_.drives) {
-    if (d.name == name || d.hub != mine->hub || d.port != mine->port) continue;
-    auto other = drives_.find(toLower(d.name));
-    if (other != drives_.end() && other->second->present()) return true;
+  for (const SimDrive* d : driveOrder_) {
+    if (d->name() == name || d->cfg().hub != mine->hub || d->cfg().port != mine->port) continue;
+    if (d->present()) return true;
   }
   return false;
 }
@@ -152,16 +182,16 @@ bool Bench::setPresent(const std::string& name, bool present) {
   bool changed = false;
   {
     std::lock_guard lock(mutex_);
-    auto it = drives_.find(toLower(name));
-    if (it != drives_.end() && present && !it->second->present() && portTaken(it->second->name())) return false;
-    if (it != drives_.end()) {
-      event.name = it->second->name();
+    SimDrive* d = drive(name);
+    if (d && present && !d->present() && portTaken(d->name())) return false;
+    if (d) {
+      event.name = d->name();
       event.kind = AttachmentKind::Drive;
-      changed = it->second->present() != present;
-      it->second->setPresent(present);
+      changed = d->present() != present;
+      d->setPresent(present);
       // Unplugging cuts the power; plugging in boots the drive afresh.
-      if (changed && present) it->second->powerOn();
-      if (changed && !present) it->second->powerOff();
+      if (changed && present) d->powerOn();
+      if (changed && !present) d->powerOff();
     } else {
       auto d = devicePresent_.find(toLower(name));
       if (d == devicePresent_.end()) return false;
@@ -243,6 +273,7 @@ PassThroughResult Bench::execute(const std::string& path, const PassThroughReque
   cmd.data = request.direction == DataDirection::None ? nullptr : request.buffer;
   cmd.length = request.direction == DataDirection::None ? 0 : request.length;
   SimReply reply = d->execute(cmd);
+  if (reply.outcome == SimReply::Outcome::Completed) takeTransferTime(*d, request, reply.transferred);
   switch (reply.outcome) {
     case SimReply::Outcome::Completed:
       result.completed = true;
@@ -275,6 +306,26 @@ PassThroughResult Bench::execute(const std::string& path, const PassThroughReque
     notify(event);
   }
   return result;
+}
+
+void Bench::takeTransferTime(SimDrive& drive, const PassThroughRequest& request, std::uint32_t transferred) {
+  const double speed = drive.cfg().speedMBps;
+  const std::uint8_t op = request.cdbLength > 0 ? request.cdb[0] : 0;
+  if (speed <= 0 || transferred == 0 || (op != 0x28 && op != 0x2A)) return;
+  // Waited in pieces of 100 ms of bench time: tiny real sleeps would cost more than they model.
+  constexpr double kPieceMs = 100;
+  double wait = 0;
+  std::stop_token reset;
+  {
+    std::lock_guard lock(resetMutex_);
+    double& owed = owedMs_[&drive];
+    owed += transferred * 1000.0 / (speed * 1048576.0);
+    if (owed < kPieceMs) return;
+    wait = owed;
+    owed = 0;
+    reset = resets_[&drive].get_token();
+  }
+  clock_->sleepFor(static_cast<std::int64_t>(wait), reset);
 }
 
 bool Bench::reset(const std::string& path) {

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -67,6 +68,11 @@ class Bench {
   // Every drive and device with its present state, drives first, by number.
   std::vector<Attachment> attachments() const;
 
+  // A new drive on the line, made from `spec` (its name unused so far, its
+  // port in At=), unplugged, with fresh user data in memory. Null (reason in
+  // `error`) when the name is taken or the spec cannot be simulated.
+  SimDrive* addDrive(DriveSpec spec, std::string& error);
+
   // A drive's device path: "/dev/bench/<name>".
   static std::string devicePathFor(const std::string& driveName);
   SimDrive* drive(const std::string& name);
@@ -99,6 +105,9 @@ class Bench {
  private:
   Bench();
   bool setPresent(const std::string& name, bool present);
+  std::unique_ptr<SimDrive> makeDrive(const DriveSpec& cfg, std::string& error) const;
+  // The bench clock's share of a user-data transfer at the drive's speed.
+  void takeTransferTime(SimDrive& drive, const PassThroughRequest& request, std::uint32_t transferred);
   // Another present drive sits on the hub port of drive `name` (the lock is held).
   bool portTaken(const std::string& name) const;
   void notify(BenchEvent event);
@@ -109,7 +118,12 @@ class Bench {
   Clock* timeoutClock_ = nullptr;  // real time-outs even when fixed waits are scaled
   RealClock realClock_;
   std::int64_t startMs_ = 0;
-  std::map<std::string, std::unique_ptr<SimDrive>> drives_;  // lower-cased name
+  std::string flashList_;  // empty: the sample list
+  // The drives by lower-cased name, and in the order they came: drives are
+  // added while the bench runs (the feeder), never removed.
+  mutable std::shared_mutex drivesMutex_;
+  std::map<std::string, std::unique_ptr<SimDrive>> drives_;
+  std::vector<SimDrive*> driveOrder_;
   std::map<std::string, bool> devicePresent_;                // lower-cased name of [DeviceN]
   mutable std::mutex mutex_;
   std::map<int, std::function<void(const BenchEvent&)>> listeners_;
@@ -117,6 +131,7 @@ class Bench {
   std::unique_ptr<Trace> trace_;
   std::mutex resetMutex_;
   std::map<SimDrive*, std::stop_source> resets_;  // ends the waits of unanswered commands
+  std::map<SimDrive*, double> owedMs_;            // transfer time not yet waited (under resetMutex_)
   BenchPassThrough passThrough_;
   std::jthread eventThread_;
 };

@@ -44,6 +44,9 @@ struct DriveSpec {
   std::string persistPath; // empty: nothing survives the bench; else absolute path
   std::vector<FactoryBadBlock> factoryBad;
   bool plugged = true;     // present when the bench starts
+  // User-data transfer rate in MB/s on the bench clock (READ/WRITE take their
+  // time); 0: at once.
+  double speedMBps = 0;
   DriveFaults faults;
 };
 
@@ -62,6 +65,13 @@ struct EventSpec {
   std::string target;      // a drive or device name
 };
 
+// The line feeder: the operator who swaps finished drives for new ones.
+struct FeedSpec {
+  int drives = 0;                      // Drives=N: how many drives in all; 0: no feed
+  std::int64_t swapMs = 0;             // Swap=MS: pulling a finished drive and plugging the next
+  std::vector<std::string> templates;  // TemplateK=DriveN, in K order
+};
+
 struct BenchConfig {
   std::string file;        // the bench file
   double timeScale = 1.0;
@@ -70,6 +80,7 @@ struct BenchConfig {
   std::vector<DriveSpec> drives;   // by increasing number
   std::vector<DeviceSpec> devices; // by increasing number
   std::vector<EventSpec> events;   // by time, then file order
+  FeedSpec feed;
 };
 
 struct BenchParseOptions {

@@ -17,7 +17,7 @@ namespace qk::sim {
 namespace {
 
 struct SectionName {
-  std::string kind;  // "bench", "events", "hub", "drive", "device"
+  std::string kind;  // "bench", "events", "feed", "hub", "drive", "device"
   int number = 0;
   std::string spelled;
 };
@@ -25,7 +25,7 @@ struct SectionName {
 // "Hub12" -> {"hub", 12}; a plain name -> number 0.
 std::optional<SectionName> classify(const std::string& name) {
   std::string lower = toLower(name);
-  if (lower == "bench" || lower == "events") return SectionName{lower, 0, name};
+  if (lower == "bench" || lower == "events" || lower == "feed") return SectionName{lower, 0, name};
   for (const char* kind : {"hub", "drive", "device"}) {
     std::string k = kind;
     if (lower.size() > k.size() && lower.compare(0, k.size(), k) == 0) {
@@ -98,6 +98,7 @@ class Reader {
     return true;
   }
 
+  std::vector<std::string> keys(const std::string& section) const { return ini_.keys(section); }
   bool onlyKnownKeys(const std::string& section, std::initializer_list<const char*> known, bool faults) {
     for (const auto& key : ini_.keys(section)) {
       std::string k = toLower(key);
@@ -137,7 +138,7 @@ bool checkLines(const std::string& text, const std::string& label, std::vector<S
       std::string name = trimText(t.substr(1, close - 1));
       auto cls = classify(name);
       if (!cls) {
-        error = where + "unknown section [" + name + "] (expected Bench, Events, HubN, DriveN or DeviceN)";
+        error = where + "unknown section [" + name + "] (expected Bench, Events, Feed, HubN, DriveN or DeviceN)";
         return false;
       }
       if (!seen.insert(toLower(name)).second) {
@@ -164,7 +165,7 @@ bool checkLines(const std::string& text, const std::string& label, std::vector<S
 bool parseDriveKeys(Reader& r, const std::string& sec, const std::string& baseDir,
                     const BenchParseOptions& options, DriveSpec& d, const IniFile& ini) {
   if (!r.onlyKnownKeys(sec, {"At", "Token", "Flash", "Channel", "Bank", "State", "Temperature", "UsbSerial",
-                             "VendorId", "ProductId", "Sectors", "Store", "Plugged", "Persist", "FactoryBad"},
+                             "VendorId", "ProductId", "Sectors", "Store", "Plugged", "Persist", "FactoryBad", "Speed"},
                        true)) {
     return false;
   }
@@ -231,11 +232,47 @@ bool parseDriveKeys(Reader& r, const std::string& sec, const std::string& baseDi
   n = 1;
   if (!r.integer(sec, "Plugged", 0, 1, n, false)) return false;
   d.plugged = n == 1;
+  if (auto v = r.value(sec, "Speed")) {
+    auto f = parseReal(*v);
+    if (!f || *f < 0 || *f > 100000) return r.fail(sec, "Speed", "\"" + *v + "\" is not MB/s from 0 to 100000");
+    d.speedMBps = *f;
+  }
   for (const auto& key : ini.keys(sec)) {
     if (toLower(key).rfind("fault", 0) != 0) continue;
     std::string why;
     if (!d.faults.set(key, r.value(sec, key).value_or(""), why)) return r.fail(sec, key, why);
   }
+  return true;
+}
+
+// [Feed]: the templates name drive sections; those drives are templates only
+// and never sit on the line themselves.
+bool parseFeed(Reader& r, const std::vector<SectionName>& sections, BenchConfig& cfg) {
+  auto feed = std::find_if(sections.begin(), sections.end(), [](const SectionName& s) { return s.kind == "feed"; });
+  if (feed == sections.end()) return true;
+  const std::string& sec = feed->spelled;
+  std::int64_t n = 0;
+  if (!r.integer(sec, "Drives", 1, 100000, n, true)) return false;
+  cfg.feed.drives = static_cast<int>(n);
+  n = 0;
+  if (!r.integer(sec, "Swap", 0, 86400000, n, false)) return false;
+  cfg.feed.swapMs = n;
+  std::map<int, std::string> templates;
+  for (const auto& key : r.keys(sec)) {
+    const std::string lower = toLower(key);
+    if (lower == "drives" || lower == "swap") continue;
+    auto number = lower.rfind("template", 0) == 0 ? parseInteger(lower.substr(8)) : std::nullopt;
+    if (!number || *number < 1) return r.fail(sec, key, "unknown key");
+    auto cls = classify(r.value(sec, key).value_or(""));
+    auto drive = cls && cls->kind == "drive"
+                     ? std::find_if(cfg.drives.begin(), cfg.drives.end(), [&](auto& d) { return d.number == cls->number; })
+                     : cfg.drives.end();
+    if (drive == cfg.drives.end()) return r.fail(sec, key, "not a DriveN section");
+    drive->plugged = false;
+    templates[static_cast<int>(*number)] = drive->name;
+  }
+  if (templates.empty()) return r.fail(sec, "Template1", "missing");
+  for (auto& [k, name] : templates) cfg.feed.templates.push_back(name);
   return true;
 }
 
@@ -315,6 +352,7 @@ bool ParseBenchText(const std::string& text, const std::string& baseDirIn, const
     }
   }
   if (cfg.hubs.empty()) return error = label + ": no [HubN] section: the bench needs at least one hub", false;
+  if (!parseFeed(r, sections, cfg)) return error = r.error(), false;
 
   auto byNumber = [](const auto& a, const auto& b) { return a.number < b.number; };
   std::sort(cfg.hubs.begin(), cfg.hubs.end(), byNumber);
