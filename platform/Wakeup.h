@@ -13,6 +13,13 @@
 
 namespace qk {
 
+// The factor a clock applies to fixed waits (its readings are never scaled):
+// 1 for real time and test clocks, the bench's TimeScale on the bench.
+inline double FixedWaitFactor(const Clock& clock) {
+  constexpr std::int64_t kProbe = 1 << 20;
+  return static_cast<double>(clock.scaleTimeout(kProbe)) / kProbe;
+}
+
 class Wakeup {
  public:
   void notify() {
@@ -43,8 +50,7 @@ class Wakeup {
       token = source_.get_token();
     }
     // The clock's fixed waits are scaled; its readings are not.
-    constexpr std::int64_t kProbe = 1 << 20;
-    const double factor = static_cast<double>(clock.scaleTimeout(kProbe)) / kProbe;
+    const double factor = FixedWaitFactor(clock);
     clock.sleepFor(factor > 0 ? static_cast<std::int64_t>(std::ceil(left / factor)) : left, token);
     std::lock_guard lock(mutex_);
     consume();

@@ -71,6 +71,7 @@ void RunEngine::runContinuous(const ContinuousOptions& co, const TestItemList& l
   sc.rescanTimer().stop();
 
   std::map<int, std::unique_ptr<RunPort>> running;
+  int started = 0;
   bool taking = true;
   bool cutAll = false;
   const std::int32_t timeoutMs = s.TimeOut;
@@ -89,6 +90,7 @@ void RunEngine::runContinuous(const ContinuousOptions& co, const TestItemList& l
     }
     auto p = std::make_unique<RunPort>();
     p->slot = slot;
+    p->sequence = ++started;
     p->startTime = clock.localTime();
     p->startMs = clock.nowMs();
     {
@@ -141,6 +143,7 @@ void RunEngine::runContinuous(const ContinuousOptions& co, const TestItemList& l
     if (!co.onDriveEnd) return;
     DriveEnd e;
     e.slot = p.slot;
+    e.sequence = p.sequence;
     e.serialNumber = rec.serialNumber.str();
     e.devicePath = rec.devicePath.str();
     e.pass = rec.stepStatus[25] == 1;

@@ -53,7 +53,8 @@ struct RunOutcome {
 
 // One drive that ended in continuous production, as its log row was written.
 struct DriveEnd {
-  int slot = 0;  // 0-based
+  int slot = 0;      // 0-based
+  int sequence = 0;  // 1 for the first drive the run started, then in start order
   std::string serialNumber;
   std::string devicePath;
   bool pass = false;

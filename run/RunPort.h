@@ -24,6 +24,7 @@ struct RunPort {
   std::int64_t deadline = 0;
   LocalTime startTime;            // when its worker started
   std::int64_t startMs = 0;
+  int sequence = 0;               // in start order, from 1 (continuous production)
   std::jthread thread;
   std::jthread release;  // resets a timed-out port's drive; ends before `thread` is joined
 };
