@@ -16,6 +16,7 @@
 #include "cli/Cli.h"
 #include "cli/StationStart.h"
 #include "config/IniFile.h"
+#include "run/LineRun.h"
 #include "run/ResultCodes.h"
 #include "run/RunEngine.h"
 
@@ -139,12 +140,14 @@ std::string timeText(const LocalTime& t) {
 
 // Ctrl-C, SIGTERM or SIGHUP: the first stops the run as the window's stop
 // does (the run's wait notices it on its next sweep); a second ends the
-// process at once.
+// process at once. In continuous production the first stops taking drives,
+// the second stops the running ports, and only a third ends the process.
 // Lock-free, so safe in a handler that may run on any of the run's threads.
 std::atomic<int> signalsSeen{0};
+std::atomic<int> signalsToEnd{2};
 
 void onStopSignal(int sig) {
-  if (signalsSeen.fetch_add(1) == 0) return;
+  if (signalsSeen.fetch_add(1) + 1 < signalsToEnd) return;
   std::signal(sig, SIG_DFL);
   std::raise(sig);
 }
@@ -163,6 +166,9 @@ struct RunArgs {
   bool claimNew = false;
   bool close = false;
   bool autoquit = false;
+  bool continuous = false;
+  std::optional<double> forSeconds;
+  bool batchFeed = false;
 };
 
 struct KeyOverride {
@@ -277,6 +283,80 @@ class RunOverrides {
   IniFile before_;
 };
 
+nlohmann::json driveJson(const DriveEnd& e) {
+  return {{"slot", e.slot + 1},          {"serialNumber", e.serialNumber}, {"verdict", e.pass ? "Pass" : "Fail"},
+          {"resultCode", e.resultCode}, {"shownCode", e.shownCode},       {"failureText", e.failureText},
+          {"startTime", timeText(e.start)}, {"endTime", timeText(e.end)}};
+}
+
+// Continuous production, or the bench's feed through batch STARTs: one line
+// per finished drive as it finishes, then the line's summary.
+int lineCommand(CliState& state, const RunArgs& args, Station& station, const RunOptions& options) {
+  std::unique_ptr<sim::LineFeeder> feeder;
+  if (station.bench() && station.bench()->config().feed.drives > 0) {
+    feeder = std::make_unique<sim::LineFeeder>(*station.bench());
+  }
+  if (args.batchFeed && !feeder) {
+    std::cerr << "run: --batch-feed needs a bench with a [Feed] section" << std::endl;
+    return 2;
+  }
+  const bool live = !state.json && isatty(STDERR_FILENO);
+  CliObserver observer(live, state.json ? std::cerr : std::cout);
+  RunEngine engine(station, observer);
+  LineRun line(station, engine, feeder.get());
+  bool allPassed = true;
+  auto onEnd = [&](const DriveEnd& e) {
+    allPassed = allPassed && e.pass;
+    if (state.json) {
+      std::cout << driveJson(e).dump(-1, ' ', false, kJsonReplace) << std::endl;
+    } else {
+      std::cout << "Port" << e.slot + 1 << ": " << e.serialNumber << " " << (e.pass ? "Pass" : "Fail") << " "
+                << (e.pass ? "" : e.failureText) << std::endl;
+    }
+  };
+  int handled = 0;
+  auto onSweep = [&] {
+    for (; handled < signalsSeen; ++handled) {
+      std::cerr << (handled == 0 ? "run: no more drives are taken; running ports finish (a second signal stops them)"
+                                 : "run: stopping the running ports")
+                << std::endl;
+      engine.stop();
+    }
+  };
+  LineSummary summary;
+  if (args.batchFeed) {
+    observer.tick = [&] {
+      if (signalsSeen > handled) {
+        handled = signalsSeen;
+        engine.stop();
+      }
+    };
+    summary = line.batch(options, onEnd);
+  } else {
+    signalsToEnd = 3;
+    ContinuousOptions co;
+    co.run = options;
+    co.onDriveEnd = onEnd;
+    co.onSweep = onSweep;
+    co.armHotplug = true;
+    summary = line.continuous(co, args.forSeconds);
+  }
+  observer.finish();
+  const RunOutcome& out = line.outcome();
+  if (state.json) {
+    nlohmann::json j{{"drives", summary.drives},
+                     {"pass", summary.pass},
+                     {"elapsedSeconds", summary.elapsedSeconds},
+                     {"drivesPerHour", summary.drivesPerHour}};
+    std::cout << j.dump() << std::endl;
+  } else {
+    std::cout << "Drives " << summary.drives << ", pass " << summary.pass << ", " << summary.elapsedSeconds
+              << " s, " << summary.drivesPerHour << " drives/hour" << std::endl;
+  }
+  if (out.refusal || out.startDisabled) return 2;
+  return allPassed && summary.drives > 0 ? 0 : 1;
+}
+
 int runCommand(CliState& state, const RunArgs& args) {
   catchStopSignals();
   RunOverrides overrides(state);
@@ -302,6 +382,11 @@ int runCommand(CliState& state, const RunArgs& args) {
       return 2;
     }
     options.extraItems.push_back(static_cast<int>(v));
+  }
+  if (args.continuous || args.batchFeed) {
+    const int code = lineCommand(state, args, *station, options);
+    overrides.restore();
+    return code;
   }
   const bool live = !state.json && isatty(STDERR_FILENO);
   // With --json, stdout carries only the result object.
@@ -378,6 +463,12 @@ const CommandRegistration reg([](CLI::App& app, CliState& state) {
   run->add_flag("--claim-new", args->claimNew, "Rebuild bad-block marks from the defect table");
   run->add_flag("--close", args->close, "With --claim-new: a failed rebuild does not fail the drive");
   run->add_flag("--autoquit", args->autoquit, "End after the run (always so on the command line)");
+  auto* continuous = run->add_flag("--continuous", args->continuous,
+                                   "Continuous production: each port runs the next drive as soon as it is plugged");
+  run->add_option("--for", args->forSeconds, "With --continuous: stop taking drives after SECONDS")
+      ->needs(continuous)
+      ->check(CLI::PositiveNumber);
+  run->add_flag("--batch-feed", args->batchFeed, "Run the bench's [Feed] through batch STARTs")->excludes(continuous);
   run->callback([&state, args] { state.exitCode = runCommand(state, *args); });
 });
 
