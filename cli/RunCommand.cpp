@@ -315,7 +315,7 @@ int lineCommand(CliState& state, const RunArgs& args, Station& station, const Ru
     }
   };
   int handled = 0;
-  auto onSweep = [&] {
+  auto onSweep = [&](int, int) {
     for (; handled < signalsSeen; ++handled) {
       std::cerr << (handled == 0 ? "run: no more drives are taken; running ports finish (a second signal stops them)"
                                  : "run: stopping the running ports")

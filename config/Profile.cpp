@@ -56,6 +56,7 @@ void readSetting(const IniFile& ini, Profile& profile, const ProgramFolder& fold
   }
   s.ConnectDevNum = ini.getInt(sec, "ConnectDevNum", 0);
   s.EnBarCode = ini.getInt(sec, "EnBarCode", 0);
+  s.ContinuousMode = ini.getInt(sec, "ContinuousMode", 0) != 0 ? 1 : 0;
   profile.mirrors.enSaveDefectTable = ini.getInt(sec, "EnSaveDefectTable", 0);
   profile.logPath = logFolder(ini.getString(sec, "LogPath", "log"), folder);
   profile.stationName = ini.getString(sec, "StationName", "");
@@ -244,6 +245,8 @@ bool SaveProfile(const std::string& path, ProfileSettings s, const ProgramFolder
   ini.setInt("Setting", "TimeOut", s.TimeOut / kMsPerMinute);
   ini.setInt("Setting", "ConnectDevNum", s.ConnectDevNum);
   ini.setInt("Setting", "EnBarCode", s.EnBarCode);
+  // Profiles that never chose continuous production keep their shape.
+  if (s.ContinuousMode != 0 || ini.hasKey("Setting", "ContinuousMode")) ini.setInt("Setting", "ContinuousMode", s.ContinuousMode);
 
   ini.setInt("TestItems", "CheckFlashMask", s.CheckFlashMask);
   ini.setInt("TestItems", "EnSataTest", t[2]);

@@ -105,6 +105,8 @@ struct ProfileSettings {
   std::int32_t Reserved4 = 0;
   std::int32_t LBACapacity = 0;
   std::int32_t SpecialMode = 0;
+  // The window's "Continuous" box: START begins continuous production.
+  std::int32_t ContinuousMode = 0;
 
   // Serial numbers live in a fixed buffer: overlong values are cut, never overflow.
   void setSerialNum(const std::string& s) { SerialNum = s.substr(0, std::min(s.size(), kSerialNumSize - 1)); }

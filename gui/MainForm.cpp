@@ -1,5 +1,7 @@
 #include "gui/MainForm.h"
 
+#include <QCheckBox>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
@@ -111,6 +113,8 @@ TMainForm::TMainForm(Station& station, MainFormOptions options, QWidget* parent)
 
 TMainForm::~TMainForm() {
   if (runThread_.joinable()) {
+    // Continuous production takes two: no more drives, then the running ports stop.
+    engine_->stop();
     engine_->stop();
     runThread_.join();
   }
@@ -197,6 +201,10 @@ void TMainForm::buildWindow() {
   executeBtn_->setMinimumSize(120, 40);
   bottom->addWidget(refreshBtn_);
   bottom->addWidget(executeBtn_);
+  continuousChk_ = new QCheckBox("Continuous", bottomPanel_);
+  continuousChk_->setObjectName("ContinuousChk");
+  continuousChk_->setChecked(station_.profile().settings.ContinuousMode != 0);
+  bottom->addWidget(continuousChk_);
   bottom->addWidget(safeRmBtn_);
   bottom->addWidget(closeBtn);
 
@@ -251,6 +259,8 @@ void TMainForm::buildWindow() {
 
   connect(refreshBtn_, &QPushButton::clicked, this, &TMainForm::refreshBtnClick);
   connect(executeBtn_, &QPushButton::clicked, this, &TMainForm::executeBtnClick);
+  connect(continuousChk_, &QCheckBox::toggled, this,
+          [this](bool on) { station_.profile().settings.ContinuousMode = on ? 1 : 0; });
   connect(safeRmBtn_, &QPushButton::clicked, this, &TMainForm::safeRmBtnClick);
   connect(closeBtn, &QPushButton::clicked, this, &QWidget::close);
   connect(resetYield, &QPushButton::clicked, this, &TMainForm::resetYieldBtnClick);
@@ -279,7 +289,7 @@ void TMainForm::buildWindow() {
   drawTimer_->setInterval(kDrawIntervalMs);
   connect(drawTimer_, &QTimer::timeout, this, [this] {
     flushSlots();
-    if (!options_.screenshotFolder.empty() && !runningShotTaken_ && observer_.sawStep()) {
+    if (!options_.screenshotFolder.empty() && !runningShotTaken_ && observer_.sawStep() && !continuousChk_->isChecked()) {
       runningShotTaken_ = true;
       savePng("running.png");
     }
@@ -689,10 +699,37 @@ void TMainForm::startRun(bool unattended) {
   runningShotTaken_ = false;
   observer_.resetSawStep();
   drawTimer_->start();
+  if (continuousChk_->isChecked()) {
+    ContinuousOptions co;
+    co.run = options;
+    // An unattended run ends once every drive on the line has run.
+    const bool autoQuit = unattended && options_.commandLine.autoQuit;
+    co.onSweep = [this, autoQuit, stopped = false](int running, int ended) mutable {
+      if (!autoQuit || stopped || running > 0 || ended == 0) return;
+      stopped = true;
+      engine_->stop();
+    };
+    co.onDriveEnd = [this](const DriveEnd&) {
+      QMetaObject::invokeMethod(this, [this] { driveEnded(); }, Qt::QueuedConnection);
+    };
+    runThread_ = std::jthread([this, co] {
+      RunOutcome out = engine_->startContinuous(co);
+      QMetaObject::invokeMethod(this, [this, out] { runEnded(out); }, Qt::QueuedConnection);
+    });
+    return;
+  }
   runThread_ = std::jthread([this, options] {
     RunOutcome out = engine_->start(options);
     QMetaObject::invokeMethod(this, [this, out] { runEnded(out); }, Qt::QueuedConnection);
   });
+}
+
+void TMainForm::driveEnded() {
+  // The first verdicts beside ports still running: the picture of continuous production.
+  if (options_.screenshotFolder.empty() || runningShotTaken_) return;
+  flushSlots();
+  runningShotTaken_ = true;
+  savePng("running.png");
 }
 
 void TMainForm::stopRun() {
@@ -707,6 +744,7 @@ void TMainForm::runEnded(const RunOutcome& out) {
   lastOutcome_ = out;
   running_ = false;
   pages_->profileToPages();
+  continuousChk_->setChecked(station_.profile().settings.ContinuousMode != 0);
   setRunControlsEnabled(true);
   if (out.startDisabled) executeBtn_->setEnabled(false);
   if (executeBtn_->isVisible() && executeBtn_->isEnabled()) executeBtn_->setFocus();

@@ -16,6 +16,8 @@
 #include "gui/GuiRunObserver.h"
 #include "run/RunEngine.h"
 
+class QCheckBox;
+
 class QDialog;
 class QLabel;
 class QLineEdit;
@@ -82,6 +84,7 @@ class TMainForm : public QMainWindow {
   void resetLayoutClick();
   void myBitBtnClick(int slot);
   void stopRun();
+  void driveEnded();
 
  Q_SIGNALS:
   void runFinished();
@@ -159,6 +162,7 @@ class TMainForm : public QMainWindow {
   DialogRunner runDialog_;
   std::optional<RunOutcome> lastOutcome_;
   std::string lastScreenshot_;
+  QCheckBox* continuousChk_ = nullptr;  // "Continuous" beside START
   std::jthread runThread_;
   std::jthread removalThread_;
   std::jthread scanThread_;  // a device scan under way (Refresh, hot-plug)

@@ -72,6 +72,7 @@ void RunEngine::runContinuous(const ContinuousOptions& co, const TestItemList& l
 
   std::map<int, std::unique_ptr<RunPort>> running;
   int started = 0;
+  int endedCount = 0;
   bool taking = true;
   bool cutAll = false;
   const std::int32_t timeoutMs = s.TimeOut;
@@ -170,6 +171,7 @@ void RunEngine::runContinuous(const ContinuousOptions& co, const TestItemList& l
         continue;
       }
       end(*it->second);
+      ++endedCount;
       it = running.erase(it);
       ended = true;
     }
@@ -198,7 +200,7 @@ void RunEngine::runContinuous(const ContinuousOptions& co, const TestItemList& l
     }
     showUnrecorded(rc, out);
     observer_.elapsed(ElapsedText((clock.nowMs() - startMs) / 1000));
-    if (co.onSweep) co.onSweep();
+    if (co.onSweep) co.onSweep(static_cast<int>(running.size()), endedCount);
     if (!taking && running.empty()) break;
 
     // Rescans that are due, around the running ports.

@@ -45,8 +45,8 @@ LineSummary LineRun::continuous(ContinuousOptions options, std::optional<double>
     if (static_cast<int>(ends.size()) >= feeder_->total()) drained();
   };
   auto onSweep = std::move(options.onSweep);
-  options.onSweep = [&] {
-    if (onSweep) onSweep();
+  options.onSweep = [&](int runningPorts, int endedDrives) {
+    if (onSweep) onSweep(runningPorts, endedDrives);
     const double limitMs = forSeconds ? *forSeconds * 1000.0 * (factor > 0 ? factor : 1.0) : -1;
     if (forSeconds && static_cast<double>(clock.nowMs() - startMs) >= limitMs) drained();
   };

@@ -68,8 +68,9 @@ struct ContinuousOptions {
   RunOptions run;
   // Called on the run's thread after each drive's row is written.
   std::function<void(const DriveEnd&)> onDriveEnd;
-  // Called on the run's thread after each of its sweeps (a front end's tick).
-  std::function<void()> onSweep;
+  // Called on the run's thread after each of its sweeps (a front end's
+  // tick), with the number of ports running and of drives ended so far.
+  std::function<void(int running, int ended)> onSweep;
   // The front end has no device-change notification armed: the run arms it
   // for its own span.
   bool armHotplug = false;

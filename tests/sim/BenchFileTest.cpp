@@ -227,3 +227,29 @@ TEST(BenchFile, TheBundledDemoParsesAgainstTheSampleFlashNames) {
   EXPECT_TRUE(device);
   for (const auto& d : cfg.drives) EXPECT_TRUE(d.storePath.empty()) << d.name;
 }
+
+TEST(BenchFile, AFeedTakesItsTemplatesOffTheLineAndRefusesWhatIsNoDrive) {
+  BenchConfig cfg;
+  std::string error;
+  const std::string drives = "[Drive1]\nAt=Hub1:1\nFlash=WBG\nSpeed=0.5\n[Drive2]\nAt=Hub1:1\nFlash=WBG\n";
+  ASSERT_TRUE(parse(kHub + "[Feed]\nDrives=8\nSwap=5000\nTemplate2=Drive1\nTemplate1=Drive2\n" + drives, cfg, error))
+      << error;
+  EXPECT_EQ(cfg.feed.drives, 8);
+  EXPECT_EQ(cfg.feed.swapMs, 5000);
+  EXPECT_EQ(cfg.feed.templates, (std::vector<std::string>{"Drive2", "Drive1"}));  // in template order
+  // Templates share a port: they are never on the line themselves.
+  EXPECT_FALSE(cfg.drives[0].plugged);
+  EXPECT_FALSE(cfg.drives[1].plugged);
+  EXPECT_DOUBLE_EQ(cfg.drives[0].speedMBps, 0.5);
+
+  EXPECT_FALSE(parse(kHub + "[Feed]\nDrives=8\nTemplate1=Device1\n" + drives, cfg, error));
+  EXPECT_NE(error.find("[Feed] Template1: not a DriveN section"), std::string::npos) << error;
+  EXPECT_FALSE(parse(kHub + "[Feed]\nDrives=8\n" + drives, cfg, error));
+  EXPECT_NE(error.find("Template1: missing"), std::string::npos) << error;
+  EXPECT_FALSE(parse(kHub + "[Feed]\nTemplate1=Drive1\n" + drives, cfg, error));
+  EXPECT_NE(error.find("Drives: missing"), std::string::npos) << error;
+  EXPECT_FALSE(parse(kHub + "[Feed]\nDrives=2\nTemplate1=Drive1\nSpare=1\n" + drives, cfg, error));
+  EXPECT_NE(error.find("Spare: unknown key"), std::string::npos) << error;
+  EXPECT_FALSE(parse(kHub + "[Drive1]\nAt=Hub1:1\nFlash=WBG\nSpeed=fast\n", cfg, error));
+  EXPECT_NE(error.find("Speed"), std::string::npos) << error;
+}
