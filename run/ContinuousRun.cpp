@@ -48,6 +48,7 @@ void RunEngine::runContinuous(const ContinuousOptions& co, const TestItemList& l
                      station_.globalParameter());
   RunContext rc;
   if (!openRun(rc, options, out)) return;
+  rc.rowsByDrive = true;
 
   // Every notice is a rescan of its own, due after its delay: a burst of
   // swaps on other ports never postpones the scan a drive waits for.

@@ -600,7 +600,7 @@ bool RunEngine::writeEnds(const RunContext& rc, const TestItemList& list, const 
   log.testItems = list.texts();
   // The probe's column only where it ran: logs of runs without it keep their shape.
   if (!s.TestItemEnabled[kCapacityProbeItem]) std::erase(log.testItems, kTestItemNames[kCapacityProbeItem]);
-  {
+  if (!rc.rowsByDrive) {
     std::lock_guard lock(sc.scanLock());
     log.totalTestCount = s.TotalTestCount;
   }

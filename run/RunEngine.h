@@ -135,6 +135,10 @@ class RunEngine {
     std::string logPath;
     bool claimNew = false;
     int familyCode = 0;
+    // Rows are written one drive at a time while others end: they number on
+    // from the last row written, not from the counter, which may hold ends
+    // whose rows are still to come.
+    bool rowsByDrive = false;
     std::vector<std::string> unrecorded;  // guarded by the scan lock
   };
   RunOutcome begin(const RunOptions& options, const std::function<void(const TestItemList&, RunOutcome&)>& body);

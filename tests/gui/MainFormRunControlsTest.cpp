@@ -125,3 +125,29 @@ TEST_F(RunControls, LoadIniLeavesAnotherStationsProfileAlone) {
 }
 
 }  // namespace qk::gui
+
+namespace qk::gui {
+
+TEST_F(RunControls, TheContinuousBoxRunsEachDriveOnItsOwnUntilTheStopButton) {
+  auto* box = child<QAbstractButton>("ContinuousChk");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text(), "Continuous");
+  box->click();
+  EXPECT_EQ(station->profile().settings.ContinuousMode, 1);
+  child<QPushButton>("ExecuteBtn")->click();
+  auto verdict = [this](int slot) {
+    std::lock_guard lock(station->scanner().scanLock());
+    return station->scanner().ports()[static_cast<std::size_t>(slot)].stepStatus[25];
+  };
+  ASSERT_TRUE(QTest::qWaitFor([&] { return verdict(0) != 0 && verdict(1) != 0; }, 60000));
+  // Both drives are done, yet the station keeps waiting for the next ones.
+  EXPECT_TRUE(form->running());
+  child<QAbstractButton>("SpeedButton9")->click();
+  ASSERT_TRUE(runEnds());
+  EXPECT_EQ(verdict(0), 1);
+  EXPECT_EQ(verdict(1), 1);
+  EXPECT_EQ(station->profile().settings.TotalTestCount, 2);
+  EXPECT_EQ(IniFile::load(home.file("QKMassProd.ini")).getInt("Setting", "ContinuousMode", 0), 1);
+}
+
+}  // namespace qk::gui

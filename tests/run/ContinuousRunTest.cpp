@@ -67,12 +67,19 @@ struct ContinuousLine : ::testing::Test {
     std::lock_guard lock(station->scanner().scanLock());
     return station->scanner().ports()[static_cast<std::size_t>(slot)];
   }
-  // Rows of the day's run log, its header left out.
+  // Rows of the day's run log, its header left out; each must carry the
+  // next number, none skipped or repeated.
   int logRows() {
     std::ifstream in(station->logFile().name);
-    int lines = 0;
-    for (std::string line; std::getline(in, line);) lines += line.empty() ? 0 : 1;
-    return std::max(0, lines - 1);
+    int rows = 0;
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+      if (line.empty()) continue;
+      ++rows;
+      EXPECT_EQ(std::stoi(line.substr(0, line.find('\t'))), rows) << line;
+    }
+    return rows;
   }
   const ProfileSettings& counters() { return station->profile().settings; }
 
