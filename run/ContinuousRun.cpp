@@ -80,10 +80,20 @@ void RunEngine::runContinuous(const ContinuousOptions& co, const TestItemList& l
 
   auto launch = [&](int slot) {
     PortContext record;
-    std::string barcode;
+    std::string barcode, path;
     {
       std::lock_guard lock(sc.scanLock());
       barcode = sc.barcodeSerial(slot);
+      path = sc.ports()[static_cast<std::size_t>(slot)].devicePath.str();
+    }
+    // A real drive is held while it runs: no other program drives it meanwhile.
+    std::unique_ptr<PathLock> nodeLock;
+    if (!station_.bench()) {
+      nodeLock = PathLock::deviceNode(path);
+      if (nodeLock->busy()) {
+        debugPrintf("Port%d: %s is in use by another program; tried again at the next scan", slot + 1, path.c_str());
+        return;
+      }
     }
     std::vector<std::string> serials;
     if (!takeSerials(rc, 1, serials, out)) {
@@ -92,6 +102,7 @@ void RunEngine::runContinuous(const ContinuousOptions& co, const TestItemList& l
     }
     auto p = std::make_unique<RunPort>();
     p->slot = slot;
+    p->nodeLock = std::move(nodeLock);
     p->sequence = ++started;
     p->startTime = clock.localTime();
     p->startMs = clock.nowMs();

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/Clock.h"
+#include "platform/Locks.h"
 #include "run/PortContext.h"
 #include "run/PortOperations.h"
 
@@ -25,6 +26,7 @@ struct RunPort {
   LocalTime startTime;            // when its worker started
   std::int64_t startMs = 0;
   int sequence = 0;               // in start order, from 1 (continuous production)
+  std::unique_ptr<PathLock> nodeLock;  // a real drive, held while its worker runs
   std::jthread thread;
   std::jthread release;  // resets a timed-out port's drive; ends before `thread` is joined
 };
