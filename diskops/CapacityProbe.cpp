@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
-#include <set>
 
 #include "platform/LittleEndian.h"
 
@@ -311,24 +310,26 @@ std::vector<std::string> CapacityProbeRecord::describe() const {
 }
 
 std::vector<std::uint32_t> CapacityProbePositions(std::uint32_t sectors, std::uint64_t nonce, int randomPositions) {
-  std::set<std::uint32_t> s;
+  std::vector<std::uint32_t> s;
   if (sectors == 0) return {};
   // A dense head and a grid as wide as the head: a drive that wraps anywhere
   // up to head x grid sectors sends some grid stamp into the head.
-  for (std::uint32_t i = 0; i < kHeadSectors && i < sectors; ++i) s.insert(i);
-  for (std::uint32_t i = 0; i < 8 && i < sectors; ++i) s.insert(sectors - 1 - i);
+  for (std::uint32_t i = 0; i < kHeadSectors && i < sectors; ++i) s.push_back(i);
+  for (std::uint32_t i = 0; i < 8 && i < sectors; ++i) s.push_back(sectors - 1 - i);
   const std::uint64_t step = std::max<std::uint64_t>(kHeadSectors, (std::uint64_t{sectors} + kGridPoints - 1) / kGridPoints);
-  for (std::uint64_t at = step; at < sectors; at += step) s.insert(static_cast<std::uint32_t>(at));
+  for (std::uint64_t at = step; at < sectors; at += step) s.push_back(static_cast<std::uint32_t>(at));
   for (int bit = 0; bit < 32; ++bit) {
     for (std::uint64_t m : {1, 3, 5, 7}) {
       const std::uint64_t v = m << bit;
-      if (v < sectors) s.insert(static_cast<std::uint32_t>(v));
+      if (v < sectors) s.push_back(static_cast<std::uint32_t>(v));
     }
   }
   std::mt19937_64 rng(nonce);
   std::uniform_int_distribution<std::uint32_t> any(0, sectors - 1);
-  for (int i = 0; i < randomPositions; ++i) s.insert(any(rng));
-  return {s.begin(), s.end()};
+  for (int i = 0; i < randomPositions; ++i) s.push_back(any(rng));
+  std::sort(s.begin(), s.end());
+  s.erase(std::unique(s.begin(), s.end()), s.end());
+  return s;
 }
 
 CapacityProbeResult CapacityProbe(DiskJob& job, const CapacityProbeOptions& options, std::uint8_t* buffer) {

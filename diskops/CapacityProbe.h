@@ -37,7 +37,8 @@ struct CapacityProbeOptions {
   std::string driveId;        // the serial, or whatever names the drive
   std::uint64_t nonce = 0;    // new for every run
   bool keepData = true;       // put back what the stamps overwrote
-  int randomPositions = 1024;
+  // Beyond the head, grid and powers of two: each costs a command per pass.
+  int randomPositions = 256;
 };
 
 struct CapacityProbeResult {
