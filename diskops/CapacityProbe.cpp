@@ -15,7 +15,9 @@ constexpr std::size_t kSector = 512;
 constexpr std::uint32_t kRunSectors = 128;
 constexpr char kMagic[8] = {'Q', 'K', 'P', 'R', 'O', 'B', 'E', '1'};
 constexpr std::size_t kIdBytes = 40;
-constexpr std::uint32_t kHeadSectors = 4096;
+// The head is read back, never written: a stamp of this run found there went
+// astray. It costs the drive no writes and nothing to put back.
+constexpr std::uint32_t kScanSectors = 8192;
 constexpr std::uint64_t kGridPoints = 4096;
 
 void put64(std::uint8_t* p, std::uint64_t v) {
@@ -54,15 +56,30 @@ struct Run {
   std::uint32_t lba, count;
 };
 
+void extend(std::vector<Run>& runs, std::size_t index, std::uint32_t lba) {
+  if (!runs.empty() && runs.back().lba + runs.back().count == lba && runs.back().count < kRunSectors) {
+    ++runs.back().count;
+  } else {
+    runs.push_back({index, lba, 1});
+  }
+}
+
 std::vector<Run> runsOf(const std::vector<std::uint32_t>& positions) {
   std::vector<Run> runs;
-  for (std::size_t i = 0; i < positions.size(); ++i) {
-    if (!runs.empty() && runs.back().lba + runs.back().count == positions[i] && runs.back().count < kRunSectors) {
-      ++runs.back().count;
-    } else {
-      runs.push_back({i, positions[i], 1});
-    }
+  for (std::size_t i = 0; i < positions.size(); ++i) extend(runs, i, positions[i]);
+  return runs;
+}
+
+// What is read back: the head and every stamped address, ascending. A run's
+// index counts the stamped addresses before it.
+std::vector<Run> readRunsOf(const std::vector<std::uint32_t>& positions, std::uint32_t head) {
+  std::vector<Run> runs;
+  std::size_t next = 0;
+  for (std::uint32_t lba = 0; lba < head; ++lba) {
+    extend(runs, next, lba);
+    if (next < positions.size() && positions[next] == lba) ++next;
   }
+  for (; next < positions.size(); ++next) extend(runs, next, positions[next]);
   return runs;
 }
 
@@ -97,9 +114,10 @@ class Prober {
   }
   bool budgetFor(std::uint64_t bytes) const { return moved_ + bytes <= kProbeByteLimit; }
   CapacityProbeRecord classify(std::uint32_t lba, const std::uint8_t* got) const;
+  CapacityProbeRecord astray(std::uint32_t lba, const std::uint8_t* got) const;
   bool stampHolds(std::uint32_t lba, bool& held);
   bool aliasesZero(std::uint32_t lba, bool& aliased);
-  std::uint64_t estimate(const CapacityProbeRecord& failure, std::size_t failedIndex);
+  std::uint64_t estimate(const CapacityProbeRecord& failure);
   void restore();
 
   DiskJob& job_;
@@ -135,6 +153,24 @@ CapacityProbeRecord Prober::classify(std::uint32_t lba, const std::uint8_t* got)
   return r;
 }
 
+// A sector of the head that was not stamped: any stamp of this run there came
+// from another address.
+CapacityProbeRecord Prober::astray(std::uint32_t lba, const std::uint8_t* got) const {
+  std::uint8_t mine[kSector];
+  makeStamp(o_, 0, mine);
+  CapacityProbeRecord r;
+  if (std::memcmp(got, mine, 16) != 0 || std::memcmp(got + 24, mine + 24, kIdBytes) != 0) return r;
+  r.kind = CapacityProbeRecord::StampAstray;
+  r.lba = lba;
+  const std::uint64_t other = le64(got + 16);
+  std::uint8_t theirs[kSector];
+  if (other <= 0xFFFFFFFFull) makeStamp(o_, static_cast<std::uint32_t>(other), theirs);
+  const bool whole = other <= 0xFFFFFFFFull && other != lba && std::memcmp(theirs, got, kSector) == 0;
+  r.found = whole ? CapacityProbeRecord::OtherStamp : CapacityProbeRecord::OtherData;
+  if (whole) r.foundLba = static_cast<std::uint32_t>(other);
+  return r;
+}
+
 // One address on its own: its stamp written and read straight back.
 bool Prober::stampHolds(std::uint32_t lba, bool& held) {
   std::uint8_t keep[kSector], got[kSector];
@@ -166,8 +202,11 @@ bool Prober::aliasesZero(std::uint32_t lba, bool& aliased) {
 // far apart two aliases are: the smallest divisor of that distance that lands
 // on address 0 is where the drive wraps (or the folded address bit). Anything
 // else (zeros, foreign data) is narrowed by halving.
-std::uint64_t Prober::estimate(const CapacityProbeRecord& failure, std::size_t failedIndex) {
+std::uint64_t Prober::estimate(const CapacityProbeRecord& failure) {
   const std::uint32_t f = failure.lba;
+  // Stamped addresses below f all held.
+  const std::size_t failedIndex =
+      static_cast<std::size_t>(std::lower_bound(positions_.begin(), positions_.end(), f) - positions_.begin());
   constexpr std::uint64_t kTestBytes = 5 * kSector;
   if (failure.found == CapacityProbeRecord::OtherStamp) {
     // Within one multi-sector write the higher alias lands last, so the
@@ -240,19 +279,23 @@ CapacityProbeResult Prober::run() {
   job_.device.flushCache();
 
   CapacityProbeRecord failure;
-  std::size_t failedIndex = 0;
-  for (const Run& r : runs_) {
+  for (const Run& r : readRunsOf(positions_, std::min(sectors, kScanSectors))) {
     if (!read(r.lba, r.count, buffer_)) {
       failure = {CapacityProbeRecord::ReadFailed, r.lba};
       break;
     }
+    std::size_t next = r.index;
     for (std::uint32_t i = 0; i < r.count && failure.kind == CapacityProbeRecord::None; ++i) {
-      failure = classify(r.lba + i, buffer_ + i * kSector);
-      failedIndex = r.index + i;
+      const std::uint32_t lba = r.lba + i;
+      const bool stamped = next < positions_.size() && positions_[next] == lba;
+      failure = stamped ? classify(lba, buffer_ + i * kSector) : astray(lba, buffer_ + i * kSector);
+      if (stamped) ++next;
     }
     if (failure.kind != CapacityProbeRecord::None) break;
   }
-  if (failure.kind == CapacityProbeRecord::StampWrong) failure.estimate = estimate(failure, failedIndex);
+  if (failure.kind == CapacityProbeRecord::StampWrong || failure.kind == CapacityProbeRecord::StampAstray) {
+    failure.estimate = estimate(failure);
+  }
   restore();
   return finish(failure);
 }
@@ -285,6 +328,13 @@ std::vector<std::string> CapacityProbeRecord::describe() const {
       return {format("Read fail on LBA(%llu)", lba)};
     case NoCapacity:
       return {"Capacity unreadable"};
+    case StampAstray: {
+      std::vector<std::string> lines{format("Stamp found on LBA(%llu)", lba), "expected(no stamp)"};
+      lines.push_back(found == OtherStamp ? format("received(stamp of LBA %llu)", foundLba)
+                                          : std::string("received(damaged stamp)"));
+      lines.push_back(format("real capacity about %llu sectors", estimate) + format(" (%llu MB)", estimate / 2048));
+      return lines;
+    }
     case StampWrong: {
       std::vector<std::string> lines{format("Stamp lost on LBA(%llu)", lba), format("expected(stamp of LBA %llu)", lba)};
       switch (found) {
@@ -312,11 +362,11 @@ std::vector<std::string> CapacityProbeRecord::describe() const {
 std::vector<std::uint32_t> CapacityProbePositions(std::uint32_t sectors, std::uint64_t nonce, int randomPositions) {
   std::vector<std::uint32_t> s;
   if (sectors == 0) return {};
-  // A dense head and a grid as wide as the head: a drive that wraps anywhere
-  // up to head x grid sectors sends some grid stamp into the head.
-  for (std::uint32_t i = 0; i < kHeadSectors && i < sectors; ++i) s.push_back(i);
+  // A grid no finer than the head: a drive that wraps anywhere up to
+  // head x grid sectors sends some grid stamp into the head.
+  s.push_back(0);
   for (std::uint32_t i = 0; i < 8 && i < sectors; ++i) s.push_back(sectors - 1 - i);
-  const std::uint64_t step = std::max<std::uint64_t>(kHeadSectors, (std::uint64_t{sectors} + kGridPoints - 1) / kGridPoints);
+  const std::uint64_t step = std::max<std::uint64_t>(kScanSectors, (std::uint64_t{sectors} + kGridPoints - 1) / kGridPoints);
   for (std::uint64_t at = step; at < sectors; at += step) s.push_back(static_cast<std::uint32_t>(at));
   for (int bit = 0; bit < 32; ++bit) {
     for (std::uint64_t m : {1, 3, 5, 7}) {
@@ -331,6 +381,8 @@ std::vector<std::uint32_t> CapacityProbePositions(std::uint32_t sectors, std::ui
   s.erase(std::unique(s.begin(), s.end()), s.end());
   return s;
 }
+
+std::uint32_t CapacityProbeScanSectors(std::uint32_t sectors) { return std::min(sectors, kScanSectors); }
 
 CapacityProbeResult CapacityProbe(DiskJob& job, const CapacityProbeOptions& options, std::uint8_t* buffer) {
   return Prober(job, options, buffer).run();
