@@ -17,7 +17,7 @@ constexpr char kMagic[8] = {'Q', 'K', 'P', 'R', 'O', 'B', 'E', '1'};
 constexpr std::size_t kIdBytes = 40;
 // The head is read back, never written: a stamp of this run found there went
 // astray. It costs the drive no writes and nothing to put back.
-constexpr std::uint32_t kScanSectors = 8192;
+constexpr std::uint32_t kScanSectors = 16384;
 constexpr std::uint64_t kGridPoints = 4096;
 
 void put64(std::uint8_t* p, std::uint64_t v) {
@@ -70,19 +70,6 @@ std::vector<Run> runsOf(const std::vector<std::uint32_t>& positions) {
   return runs;
 }
 
-// What is read back: the head and every stamped address, ascending. A run's
-// index counts the stamped addresses before it.
-std::vector<Run> readRunsOf(const std::vector<std::uint32_t>& positions, std::uint32_t head) {
-  std::vector<Run> runs;
-  std::size_t next = 0;
-  for (std::uint32_t lba = 0; lba < head; ++lba) {
-    extend(runs, next, lba);
-    if (next < positions.size() && positions[next] == lba) ++next;
-  }
-  for (; next < positions.size(); ++next) extend(runs, next, positions[next]);
-  return runs;
-}
-
 std::vector<std::uint64_t> divisorsOf(std::uint64_t d) {
   std::vector<std::uint64_t> low, high;
   for (std::uint64_t k = 1; k * k <= d; ++k) {
@@ -96,7 +83,9 @@ std::vector<std::uint64_t> divisorsOf(std::uint64_t d) {
 
 class Prober {
  public:
-  Prober(DiskJob& job, const CapacityProbeOptions& o, std::uint8_t* buffer) : job_(job), o_(o), buffer_(buffer) {}
+  Prober(DiskJob& job, const CapacityProbeOptions& o, std::uint8_t* buffer) : job_(job), o_(o), buffer_(buffer) {
+    makeStamp(o_, 0, mine_);
+  }
 
   CapacityProbeResult run();
 
@@ -127,6 +116,7 @@ class Prober {
   std::vector<std::uint32_t> positions_;
   std::vector<Run> runs_;
   std::vector<std::uint8_t> saved_;
+  std::uint8_t mine_[kSector];  // what every stamp of this run starts with: magic, nonce, LBA, id
 };
 
 CapacityProbeRecord Prober::classify(std::uint32_t lba, const std::uint8_t* got) const {
@@ -156,10 +146,8 @@ CapacityProbeRecord Prober::classify(std::uint32_t lba, const std::uint8_t* got)
 // A sector of the head that was not stamped: any stamp of this run there came
 // from another address.
 CapacityProbeRecord Prober::astray(std::uint32_t lba, const std::uint8_t* got) const {
-  std::uint8_t mine[kSector];
-  makeStamp(o_, 0, mine);
   CapacityProbeRecord r;
-  if (std::memcmp(got, mine, 16) != 0 || std::memcmp(got + 24, mine + 24, kIdBytes) != 0) return r;
+  if (std::memcmp(got, mine_, 16) != 0 || std::memcmp(got + 24, mine_ + 24, kIdBytes) != 0) return r;
   r.kind = CapacityProbeRecord::StampAstray;
   r.lba = lba;
   const std::uint64_t other = le64(got + 16);
@@ -278,20 +266,33 @@ CapacityProbeResult Prober::run() {
   }
   job_.device.flushCache();
 
+  // Every stamp first, lowest address up; then the head for stamps gone astray.
   CapacityProbeRecord failure;
-  for (const Run& r : readRunsOf(positions_, std::min(sectors, kScanSectors))) {
+  for (const Run& r : runs_) {
     if (!read(r.lba, r.count, buffer_)) {
       failure = {CapacityProbeRecord::ReadFailed, r.lba};
       break;
     }
-    std::size_t next = r.index;
     for (std::uint32_t i = 0; i < r.count && failure.kind == CapacityProbeRecord::None; ++i) {
-      const std::uint32_t lba = r.lba + i;
-      const bool stamped = next < positions_.size() && positions_[next] == lba;
-      failure = stamped ? classify(lba, buffer_ + i * kSector) : astray(lba, buffer_ + i * kSector);
-      if (stamped) ++next;
+      failure = classify(r.lba + i, buffer_ + i * kSector);
     }
     if (failure.kind != CapacityProbeRecord::None) break;
+  }
+  const std::uint32_t head = std::min(sectors, kScanSectors);
+  auto stamped = positions_.begin();
+  for (std::uint32_t lba = 0; lba < head && failure.kind == CapacityProbeRecord::None; lba += kRunSectors) {
+    const std::uint32_t count = std::min(kRunSectors, head - lba);
+    if (!read(lba, count, buffer_)) {
+      failure = {CapacityProbeRecord::ReadFailed, lba};
+      break;
+    }
+    for (std::uint32_t i = 0; i < count && failure.kind == CapacityProbeRecord::None; ++i) {
+      if (stamped != positions_.end() && *stamped == lba + i) {
+        ++stamped;  // checked with the stamps
+        continue;
+      }
+      failure = astray(lba + i, buffer_ + i * kSector);
+    }
   }
   if (failure.kind == CapacityProbeRecord::StampWrong || failure.kind == CapacityProbeRecord::StampAstray) {
     failure.estimate = estimate(failure);

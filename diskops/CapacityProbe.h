@@ -39,7 +39,7 @@ struct CapacityProbeOptions {
   std::uint64_t nonce = 0;    // new for every run
   bool keepData = true;       // put back what the stamps overwrote
   // Beyond the head, grid and powers of two: each costs a command per pass.
-  int randomPositions = 256;
+  int randomPositions = 64;
 };
 
 struct CapacityProbeResult {

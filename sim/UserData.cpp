@@ -68,7 +68,7 @@ class ChunkStore : public UserData {
         std::memcpy(scratch_.data() + offset, in, bytes);
         whole = scratch_.data();
       }
-      loose_.erase(chunk);
+      if (auto it = loose_.find(chunk); it != loose_.end()) drop(it);
       store(chunk, whole);
       in += bytes;
     });
@@ -77,7 +77,7 @@ class ChunkStore : public UserData {
 
   std::uint64_t footprintBytes() const override {
     std::uint64_t loose = 0;
-    for (const auto& [chunk, l] : loose_) loose += 64 + kChunkSectors + l.raw.size() * (kSectorSize + 64);
+    for (const auto& [chunk, l] : loose_) loose += 64 + sizeof(Loose) + std::uint64_t{l.raws} * kSectorSize;
     return runs_.size() * 64 + raw_.size() * (kChunkBytes + 64) + loose;
   }
 
@@ -128,6 +128,7 @@ class ChunkStore : public UserData {
     runs_ = std::move(runs);
     raw_ = std::move(raw);
     loose_.clear();
+    pool_.clear();
     for (const auto& [chunk, bytes] : raw_) {
       if (kindOf(chunk) != Kind::Raw) setKind(chunk, Kind::Raw);
     }
@@ -142,11 +143,57 @@ class ChunkStore : public UserData {
 
   // Sectors of a chunk that differ from its kind: per sector 0 (the chunk's
   // own), or a Kind + 1; the bytes of Raw ones aside.
+  static constexpr std::size_t kLooseRawLimit = 8;
   struct Loose {
     std::array<std::uint8_t, kChunkSectors> mark{};
-    std::map<std::uint32_t, std::array<std::uint8_t, kSectorSize>> raw;
+    std::array<std::uint8_t, kLooseRawLimit> sector{};  // of the raw ones
+    std::array<std::uint32_t, kLooseRawLimit> slot{};   // their bytes in the pool
+    std::uint8_t raws = 0;
+    int find(std::uint32_t s) const {
+      for (int i = 0; i < raws; ++i) {
+        if (sector[static_cast<std::size_t>(i)] == s) return i;
+      }
+      return -1;
+    }
   };
-  static constexpr std::size_t kLooseRawLimit = 8;
+
+  // Loose raw sectors in 64 KiB slabs: one allocation per slab, not per
+  // sector. Fifty drives taking single sectors from the allocator at once grow
+  // its heaps a page at a time, each growth a call into the kernel.
+  class SectorPool {
+   public:
+    static constexpr std::uint32_t kSlabSectors = 128;
+    std::uint32_t take() {
+      ++live_;
+      if (!free_.empty()) {
+        const std::uint32_t s = free_.back();
+        free_.pop_back();
+        return s;
+      }
+      if (next_ == slabs_.size() * kSlabSectors) {
+        slabs_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t{kSlabSectors} * kSectorSize));
+      }
+      return next_++;
+    }
+    void give(std::uint32_t s) {
+      if (--live_ == 0) return clear();
+      free_.push_back(s);
+    }
+    std::uint8_t* at(std::uint32_t s) { return slabs_[s / kSlabSectors].get() + std::size_t{s % kSlabSectors} * kSectorSize; }
+    const std::uint8_t* at(std::uint32_t s) const {
+      return slabs_[s / kSlabSectors].get() + std::size_t{s % kSlabSectors} * kSectorSize;
+    }
+    void clear() {
+      slabs_.clear();
+      free_.clear();
+      next_ = live_ = 0;
+    }
+
+   private:
+    std::vector<std::unique_ptr<std::uint8_t[]>> slabs_;
+    std::vector<std::uint32_t> free_;
+    std::uint32_t next_ = 0, live_ = 0;
+  };
 
   template <typename F>
   static void forEachPiece(std::uint32_t lba, std::uint32_t count, F f) {
@@ -200,7 +247,7 @@ class ChunkStore : public UserData {
       const std::uint8_t m = l.mark[first + i];
       if (m == 0) continue;
       std::uint8_t* at = out + static_cast<std::size_t>(i) * kSectorSize;
-      if (static_cast<Kind>(m - 1) == Kind::Raw) std::memcpy(at, l.raw.at(first + i).data(), kSectorSize);
+      if (static_cast<Kind>(m - 1) == Kind::Raw) std::memcpy(at, pool_.at(l.slot[static_cast<std::size_t>(l.find(first + i))]), kSectorSize);
       else fill(chunk, static_cast<Kind>(m - 1), first + i, at);
     }
   }
@@ -221,10 +268,10 @@ class ChunkStore : public UserData {
     const std::uint32_t first = offset / kSectorSize, n = bytes / kSectorSize;
     Kind kinds[kChunkSectors];
     auto it = loose_.find(chunk);
-    std::size_t raws = it == loose_.end() ? 0 : it->second.raw.size();
+    std::size_t raws = it == loose_.end() ? 0 : it->second.raws;
     for (std::uint32_t i = 0; i < n; ++i) {
       kinds[i] = kindOfSector(chunk, first + i, in + static_cast<std::size_t>(i) * kSectorSize);
-      const bool wasRaw = it != loose_.end() && it->second.raw.count(first + i) != 0;
+      const bool wasRaw = it != loose_.end() && it->second.find(first + i) >= 0;
       if (kinds[i] == Kind::Raw && !wasRaw) ++raws;
       if (kinds[i] != Kind::Raw && wasRaw) --raws;
     }
@@ -240,8 +287,22 @@ class ChunkStore : public UserData {
       const std::uint32_t s = first + i;
       // A sector back at the chunk's own content needs nothing beside it.
       l.mark[s] = kinds[i] == own ? 0 : static_cast<std::uint8_t>(static_cast<int>(kinds[i]) + 1);
-      if (kinds[i] == Kind::Raw) std::memcpy(l.raw[s].data(), in + static_cast<std::size_t>(i) * kSectorSize, kSectorSize);
-      else l.raw.erase(s);
+      int at = l.find(s);
+      if (kinds[i] == Kind::Raw) {
+        if (at < 0) {
+          at = l.raws++;
+          l.sector[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(s);
+          l.slot[static_cast<std::size_t>(at)] = pool_.take();
+        }
+        std::memcpy(pool_.at(l.slot[static_cast<std::size_t>(at)]), in + static_cast<std::size_t>(i) * kSectorSize,
+                    kSectorSize);
+      } else if (at >= 0) {
+        // The last raw one takes the freed place.
+        pool_.give(l.slot[static_cast<std::size_t>(at)]);
+        --l.raws;
+        l.sector[static_cast<std::size_t>(at)] = l.sector[l.raws];
+        l.slot[static_cast<std::size_t>(at)] = l.slot[l.raws];
+      }
     }
     settle(chunk, it);
     return true;
@@ -250,12 +311,17 @@ class ChunkStore : public UserData {
   // A chunk whose sectors beside it all agree becomes a chunk of that kind.
   void settle(std::uint64_t chunk, std::unordered_map<std::uint64_t, Loose>::iterator it) {
     const Loose& l = it->second;
-    if (!l.raw.empty()) return;
+    if (l.raws != 0) return;
     const std::uint8_t m = l.mark[0];
     for (std::uint8_t x : l.mark) {
       if (x != m) return;
     }
     if (m != 0) setKind(chunk, static_cast<Kind>(m - 1));
+    loose_.erase(it);
+  }
+
+  void drop(std::unordered_map<std::uint64_t, Loose>::iterator it) {
+    for (int i = 0; i < it->second.raws; ++i) pool_.give(it->second.slot[static_cast<std::size_t>(i)]);
     loose_.erase(it);
   }
 
@@ -308,6 +374,7 @@ class ChunkStore : public UserData {
   std::map<std::uint64_t, Run> runs_;
   std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> raw_;
   std::unordered_map<std::uint64_t, Loose> loose_;
+  SectorPool pool_;
   std::vector<std::uint8_t> scratch_;
   std::uint8_t even_[kChunkBytes];
   std::uint8_t odd_[kChunkBytes];

@@ -81,7 +81,7 @@ TEST(CapacityProbe, PositionsCoverEveryAddressBitTheEndAndTheHead) {
   std::uint32_t widest = 0;
   for (std::size_t i = 1; i < p.size(); ++i) widest = std::max(widest, p[i] - p[i - 1]);
   EXPECT_LE(widest, kTwoTiB / 4096 + 1);
-  EXPECT_GE(std::uint64_t{head} * 4096, 16384ull * kMiB);
+  EXPECT_GE(std::uint64_t{head} * 4096, 32768ull * kMiB);  // every wrap up to 32 GiB
   EXPECT_EQ(CapacityProbeScanSectors(3), 3u);
   EXPECT_NE(CapacityProbePositions(kTwoTiB, 8, 1024), p);  // the spread follows the nonce
   const auto tiny = CapacityProbePositions(3, 7, 1024);
@@ -169,15 +169,15 @@ TEST(CapacityProbe, StampsOfAnEarlierRunDoNotCount) {
 }
 
 TEST(CapacityProbe, AStampLandingInTheUnstampedHeadNamesBothAddresses) {
-  // Stamped addresses past 5000 land in the head on sectors that carry no stamp of their own.
-  ProbeRig rig(16 * kMiB, "wrap:5000");
+  // The stamped addresses past 20000 land in the head on sectors that carry no stamp of their own.
+  ProbeRig rig(16 * kMiB, "wrap:20000");
   const CapacityProbeResult r = rig.probe(1);
   ASSERT_FALSE(r.passed);
   EXPECT_EQ(r.record.kind, CapacityProbeRecord::StampAstray);
   EXPECT_EQ(r.record.found, CapacityProbeRecord::OtherStamp);
-  EXPECT_EQ((r.record.foundLba - r.record.lba) % 5000, 0u);
-  EXPECT_LT(r.record.lba, 5000u);
-  EXPECT_EQ(r.record.estimate, 5000u);
+  EXPECT_EQ((r.record.foundLba - r.record.lba) % 20000, 0u);
+  EXPECT_LT(r.record.lba, 20000u);
+  EXPECT_EQ(r.record.estimate, 20000u);
   const auto lines = r.record.describe();
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[1], "expected(no stamp)");
