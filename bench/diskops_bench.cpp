@@ -4,10 +4,12 @@
 //   rwfull:   write-then-verify of a file-backed drive against badblocks -w -t 0x5555
 //   format:   FAT32 format of a 64 GiB file-backed drive against mkfs.fat -F 32
 //   copy:     a 1 GiB plain image onto a drive against dd bs=64k conv=notrunc
-//   probe:    the capacity probe against the full R/W test of the same file-backed drive
+//   probe:    the capacity probe against the full R/W test of the same file-backed drive;
+//             and the probe's CPU time on the in-memory simulated drive the run benchmark uses
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "diskops/CapacityProbe.h"
@@ -61,8 +64,10 @@ struct FileDrive {
   FileDrive(const std::string& store, std::uint64_t sectors) {
     qk::sim::BenchConfig cfg;
     std::string error;
+    // Without a store file the drive keeps its data in memory.
     qk::sim::ParseBenchText("[Hub1]\nParent=root\nKind=usb3\nPorts=1\n[Drive1]\nAt=Hub1:1\nToken=k402\n"
-                            "Flash=WBG\nSectors=" + std::to_string(sectors) + "\nStore=" + store + "\n",
+                            "Flash=WBG\nSectors=" + std::to_string(sectors) + "\n" +
+                                (store.empty() ? "" : "Store=" + store + "\n"),
                             "/tmp", {}, cfg, error);
     qk::sim::BenchOptions options;
     options.clock = &clock;
@@ -163,6 +168,45 @@ void BM_ProbeAgainstFullRwTest(benchmark::State& state) {
   state.counters["probe_MiB_moved"] = static_cast<double>(moved) / (1 << 20);
 }
 BENCHMARK(BM_ProbeAgainstFullRwTest)->Arg(1024)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+double threadCpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+// What one probe costs the station and the simulated drive together (a fresh
+// 2 GiB drive each time, as in the 50-drive run), best of the iterations.
+void BM_ProbeCpuOnSimulatedDrive(benchmark::State& state) {
+  double best = 1e9;
+  std::uint64_t moved = 0;
+  std::size_t positions = 0;
+  for (auto _ : state) {
+    FileDrive drive("", 4194304);
+    qk::DiskJob job = drive.job();
+    std::vector<std::uint8_t> buffer(qk::kRwBufferBytes);
+    qk::CapacityProbeOptions options;
+    options.driveId = "BENCH";
+    options.nonce = 42;
+    options.keepData = state.range(0) != 0;
+    qk::CapacityProbeResult r;
+    double cost = 0;
+    // On a thread of its own, as a port worker runs it.
+    std::thread([&] {
+      const double t0 = threadCpuMs();
+      r = qk::CapacityProbe(job, options, buffer.data());
+      cost = threadCpuMs() - t0;
+    }).join();
+    best = std::min(best, cost);
+    if (!r.passed) state.SkipWithError("probe failed");
+    moved = r.bytesMoved;
+    positions = r.positions;
+  }
+  state.counters["cpu_ms_per_probe"] = best;
+  state.counters["MiB_moved"] = static_cast<double>(moved) / (1 << 20);
+  state.counters["stamped"] = static_cast<double>(positions);
+}
+BENCHMARK(BM_ProbeCpuOnSimulatedDrive)->ArgName("keep")->Arg(0)->Arg(1)->Iterations(20)->Unit(benchmark::kMillisecond);
 
 void BM_FormatAgainstMkfsFat(benchmark::State& state) {
   const std::uint64_t sectors = 64ull * 1024 * 2048;  // 64 GiB

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
-#include <set>
 
 #include "platform/LittleEndian.h"
 
@@ -16,7 +15,9 @@ constexpr std::size_t kSector = 512;
 constexpr std::uint32_t kRunSectors = 128;
 constexpr char kMagic[8] = {'Q', 'K', 'P', 'R', 'O', 'B', 'E', '1'};
 constexpr std::size_t kIdBytes = 40;
-constexpr std::uint32_t kHeadSectors = 4096;
+// The head is read back, never written: a stamp of this run found there went
+// astray. It costs the drive no writes and nothing to put back.
+constexpr std::uint32_t kScanSectors = 16384;
 constexpr std::uint64_t kGridPoints = 4096;
 
 void put64(std::uint8_t* p, std::uint64_t v) {
@@ -55,15 +56,17 @@ struct Run {
   std::uint32_t lba, count;
 };
 
+void extend(std::vector<Run>& runs, std::size_t index, std::uint32_t lba) {
+  if (!runs.empty() && runs.back().lba + runs.back().count == lba && runs.back().count < kRunSectors) {
+    ++runs.back().count;
+  } else {
+    runs.push_back({index, lba, 1});
+  }
+}
+
 std::vector<Run> runsOf(const std::vector<std::uint32_t>& positions) {
   std::vector<Run> runs;
-  for (std::size_t i = 0; i < positions.size(); ++i) {
-    if (!runs.empty() && runs.back().lba + runs.back().count == positions[i] && runs.back().count < kRunSectors) {
-      ++runs.back().count;
-    } else {
-      runs.push_back({i, positions[i], 1});
-    }
-  }
+  for (std::size_t i = 0; i < positions.size(); ++i) extend(runs, i, positions[i]);
   return runs;
 }
 
@@ -80,7 +83,9 @@ std::vector<std::uint64_t> divisorsOf(std::uint64_t d) {
 
 class Prober {
  public:
-  Prober(DiskJob& job, const CapacityProbeOptions& o, std::uint8_t* buffer) : job_(job), o_(o), buffer_(buffer) {}
+  Prober(DiskJob& job, const CapacityProbeOptions& o, std::uint8_t* buffer) : job_(job), o_(o), buffer_(buffer) {
+    makeStamp(o_, 0, mine_);
+  }
 
   CapacityProbeResult run();
 
@@ -98,9 +103,10 @@ class Prober {
   }
   bool budgetFor(std::uint64_t bytes) const { return moved_ + bytes <= kProbeByteLimit; }
   CapacityProbeRecord classify(std::uint32_t lba, const std::uint8_t* got) const;
+  CapacityProbeRecord astray(std::uint32_t lba, const std::uint8_t* got) const;
   bool stampHolds(std::uint32_t lba, bool& held);
   bool aliasesZero(std::uint32_t lba, bool& aliased);
-  std::uint64_t estimate(const CapacityProbeRecord& failure, std::size_t failedIndex);
+  std::uint64_t estimate(const CapacityProbeRecord& failure);
   void restore();
 
   DiskJob& job_;
@@ -110,6 +116,7 @@ class Prober {
   std::vector<std::uint32_t> positions_;
   std::vector<Run> runs_;
   std::vector<std::uint8_t> saved_;
+  std::uint8_t mine_[kSector];  // what every stamp of this run starts with: magic, nonce, LBA, id
 };
 
 CapacityProbeRecord Prober::classify(std::uint32_t lba, const std::uint8_t* got) const {
@@ -133,6 +140,22 @@ CapacityProbeRecord Prober::classify(std::uint32_t lba, const std::uint8_t* got)
     r.found = whole ? CapacityProbeRecord::OtherStamp : CapacityProbeRecord::OtherData;
     if (whole) r.foundLba = static_cast<std::uint32_t>(other);
   }
+  return r;
+}
+
+// A sector of the head that was not stamped: any stamp of this run there came
+// from another address.
+CapacityProbeRecord Prober::astray(std::uint32_t lba, const std::uint8_t* got) const {
+  CapacityProbeRecord r;
+  if (std::memcmp(got, mine_, 16) != 0 || std::memcmp(got + 24, mine_ + 24, kIdBytes) != 0) return r;
+  r.kind = CapacityProbeRecord::StampAstray;
+  r.lba = lba;
+  const std::uint64_t other = le64(got + 16);
+  std::uint8_t theirs[kSector];
+  if (other <= 0xFFFFFFFFull) makeStamp(o_, static_cast<std::uint32_t>(other), theirs);
+  const bool whole = other <= 0xFFFFFFFFull && other != lba && std::memcmp(theirs, got, kSector) == 0;
+  r.found = whole ? CapacityProbeRecord::OtherStamp : CapacityProbeRecord::OtherData;
+  if (whole) r.foundLba = static_cast<std::uint32_t>(other);
   return r;
 }
 
@@ -167,8 +190,11 @@ bool Prober::aliasesZero(std::uint32_t lba, bool& aliased) {
 // far apart two aliases are: the smallest divisor of that distance that lands
 // on address 0 is where the drive wraps (or the folded address bit). Anything
 // else (zeros, foreign data) is narrowed by halving.
-std::uint64_t Prober::estimate(const CapacityProbeRecord& failure, std::size_t failedIndex) {
+std::uint64_t Prober::estimate(const CapacityProbeRecord& failure) {
   const std::uint32_t f = failure.lba;
+  // Stamped addresses below f all held.
+  const std::size_t failedIndex =
+      static_cast<std::size_t>(std::lower_bound(positions_.begin(), positions_.end(), f) - positions_.begin());
   constexpr std::uint64_t kTestBytes = 5 * kSector;
   if (failure.found == CapacityProbeRecord::OtherStamp) {
     // Within one multi-sector write the higher alias lands last, so the
@@ -240,8 +266,8 @@ CapacityProbeResult Prober::run() {
   }
   job_.device.flushCache();
 
+  // Every stamp first, lowest address up; then the head for stamps gone astray.
   CapacityProbeRecord failure;
-  std::size_t failedIndex = 0;
   for (const Run& r : runs_) {
     if (!read(r.lba, r.count, buffer_)) {
       failure = {CapacityProbeRecord::ReadFailed, r.lba};
@@ -249,11 +275,28 @@ CapacityProbeResult Prober::run() {
     }
     for (std::uint32_t i = 0; i < r.count && failure.kind == CapacityProbeRecord::None; ++i) {
       failure = classify(r.lba + i, buffer_ + i * kSector);
-      failedIndex = r.index + i;
     }
     if (failure.kind != CapacityProbeRecord::None) break;
   }
-  if (failure.kind == CapacityProbeRecord::StampWrong) failure.estimate = estimate(failure, failedIndex);
+  const std::uint32_t head = std::min(sectors, kScanSectors);
+  auto stamped = positions_.begin();
+  for (std::uint32_t lba = 0; lba < head && failure.kind == CapacityProbeRecord::None; lba += kRunSectors) {
+    const std::uint32_t count = std::min(kRunSectors, head - lba);
+    if (!read(lba, count, buffer_)) {
+      failure = {CapacityProbeRecord::ReadFailed, lba};
+      break;
+    }
+    for (std::uint32_t i = 0; i < count && failure.kind == CapacityProbeRecord::None; ++i) {
+      if (stamped != positions_.end() && *stamped == lba + i) {
+        ++stamped;  // checked with the stamps
+        continue;
+      }
+      failure = astray(lba + i, buffer_ + i * kSector);
+    }
+  }
+  if (failure.kind == CapacityProbeRecord::StampWrong || failure.kind == CapacityProbeRecord::StampAstray) {
+    failure.estimate = estimate(failure);
+  }
   restore();
   return finish(failure);
 }
@@ -286,6 +329,13 @@ std::vector<std::string> CapacityProbeRecord::describe() const {
       return {format("Read fail on LBA(%llu)", lba)};
     case NoCapacity:
       return {"Capacity unreadable"};
+    case StampAstray: {
+      std::vector<std::string> lines{format("Stamp found on LBA(%llu)", lba), "expected(no stamp)"};
+      lines.push_back(found == OtherStamp ? format("received(stamp of LBA %llu)", foundLba)
+                                          : std::string("received(damaged stamp)"));
+      lines.push_back(format("real capacity about %llu sectors", estimate) + format(" (%llu MB)", estimate / 2048));
+      return lines;
+    }
     case StampWrong: {
       std::vector<std::string> lines{format("Stamp lost on LBA(%llu)", lba), format("expected(stamp of LBA %llu)", lba)};
       switch (found) {
@@ -311,25 +361,29 @@ std::vector<std::string> CapacityProbeRecord::describe() const {
 }
 
 std::vector<std::uint32_t> CapacityProbePositions(std::uint32_t sectors, std::uint64_t nonce, int randomPositions) {
-  std::set<std::uint32_t> s;
+  std::vector<std::uint32_t> s;
   if (sectors == 0) return {};
-  // A dense head and a grid as wide as the head: a drive that wraps anywhere
-  // up to head x grid sectors sends some grid stamp into the head.
-  for (std::uint32_t i = 0; i < kHeadSectors && i < sectors; ++i) s.insert(i);
-  for (std::uint32_t i = 0; i < 8 && i < sectors; ++i) s.insert(sectors - 1 - i);
-  const std::uint64_t step = std::max<std::uint64_t>(kHeadSectors, (std::uint64_t{sectors} + kGridPoints - 1) / kGridPoints);
-  for (std::uint64_t at = step; at < sectors; at += step) s.insert(static_cast<std::uint32_t>(at));
+  // A grid no finer than the head: a drive that wraps anywhere up to
+  // head x grid sectors sends some grid stamp into the head.
+  s.push_back(0);
+  for (std::uint32_t i = 0; i < 8 && i < sectors; ++i) s.push_back(sectors - 1 - i);
+  const std::uint64_t step = std::max<std::uint64_t>(kScanSectors, (std::uint64_t{sectors} + kGridPoints - 1) / kGridPoints);
+  for (std::uint64_t at = step; at < sectors; at += step) s.push_back(static_cast<std::uint32_t>(at));
   for (int bit = 0; bit < 32; ++bit) {
     for (std::uint64_t m : {1, 3, 5, 7}) {
       const std::uint64_t v = m << bit;
-      if (v < sectors) s.insert(static_cast<std::uint32_t>(v));
+      if (v < sectors) s.push_back(static_cast<std::uint32_t>(v));
     }
   }
   std::mt19937_64 rng(nonce);
   std::uniform_int_distribution<std::uint32_t> any(0, sectors - 1);
-  for (int i = 0; i < randomPositions; ++i) s.insert(any(rng));
-  return {s.begin(), s.end()};
+  for (int i = 0; i < randomPositions; ++i) s.push_back(any(rng));
+  std::sort(s.begin(), s.end());
+  s.erase(std::unique(s.begin(), s.end()), s.end());
+  return s;
 }
+
+std::uint32_t CapacityProbeScanSectors(std::uint32_t sectors) { return std::min(sectors, kScanSectors); }
 
 CapacityProbeResult CapacityProbe(DiskJob& job, const CapacityProbeOptions& options, std::uint8_t* buffer) {
   return Prober(job, options, buffer).run();

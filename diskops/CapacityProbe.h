@@ -17,13 +17,14 @@ constexpr std::uint64_t kProbeByteLimit = 64ull << 20;
 // The failure record: little-endian words at the start of the caller's buffer,
 // decoded by the error report.
 struct CapacityProbeRecord {
-  enum Kind : std::uint32_t { None = 0, WriteFailed = 1, ReadFailed = 2, StampWrong = 3, NoCapacity = 4 };
+  // StampAstray: a stamp of this run on an address of the head that was not stamped.
+  enum Kind : std::uint32_t { None = 0, WriteFailed = 1, ReadFailed = 2, StampWrong = 3, NoCapacity = 4, StampAstray = 5 };
   enum Found : std::uint32_t { Zeros = 0, OtherStamp = 1, OtherData = 2, ForeignStamp = 3 };
   std::uint32_t kind = None;
   std::uint32_t lba = 0;        // the first address that failed
-  std::uint32_t found = Zeros;  // StampWrong: what came back instead
+  std::uint32_t found = Zeros;  // StampWrong, StampAstray: what came back instead
   std::uint32_t foundLba = 0;   // OtherStamp: the address whose stamp came back
-  std::uint64_t estimate = 0;   // StampWrong: sectors below which every stamp held
+  std::uint64_t estimate = 0;   // StampWrong, StampAstray: sectors below which every stamp held
 
   static constexpr std::size_t kBytes = 24;
   // Words 0..3: kind, LBA, found, found LBA; 16..23 the estimate
@@ -37,7 +38,8 @@ struct CapacityProbeOptions {
   std::string driveId;        // the serial, or whatever names the drive
   std::uint64_t nonce = 0;    // new for every run
   bool keepData = true;       // put back what the stamps overwrote
-  int randomPositions = 1024;
+  // Beyond the head, grid and powers of two: each costs a command per pass.
+  int randomPositions = 64;
 };
 
 struct CapacityProbeResult {
@@ -47,11 +49,13 @@ struct CapacityProbeResult {
   std::size_t positions = 0;
 };
 
-// The addresses stamped on a drive of `sectors`: the first 4096 sectors, a
-// grid of up to 4096 points no closer than that, every power-of-two offset and
+// The addresses stamped on a drive of `sectors`: address 0, a grid of up to
+// 4096 points no closer than the head is long, every power-of-two offset and
 // its multiples by 3, 5 and 7, the last sectors, and a spread drawn from the
 // nonce. Ascending, no repeats.
 std::vector<std::uint32_t> CapacityProbePositions(std::uint32_t sectors, std::uint64_t nonce, int randomPositions);
+// The head: the first sectors, all read back; only the stamped ones among them are written.
+std::uint32_t CapacityProbeScanSectors(std::uint32_t sectors);
 
 // Leaves loader mode, then runs the probe; `buffer` (at least 64 KiB) receives the failure record.
 CapacityProbeResult CapacityProbe(DiskJob& job, const CapacityProbeOptions& options, std::uint8_t* buffer);

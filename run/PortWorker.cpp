@@ -183,8 +183,10 @@ void PortWorker::run() {
   if (t[8]) tableCheck(8, "Check Tables");
   if (stopped()) return;
   // After the R/W test and before the format, so the format is what the drive
-  // keeps; the data is only worth putting back when no format follows.
-  runStep(kCapacityProbeItem, [&] { return ops_.capacityProbe(buf, rec_.serialNumber.str(), !t[9]); });
+  // keeps. The data is only worth putting back when no step of this sequence
+  // overwrites it anyway: the format, or an R/W test or erase (sector 0 at least).
+  const bool dataKept = !t[7] && !t[9] && !t[19] && !t[20] && !t[21] && !t[22];
+  runStep(kCapacityProbeItem, [&] { return ops_.capacityProbe(buf, rec_.serialNumber.str(), dataKept); });
   if (stopped()) return;
   if (t[9]) diskFormat();
   if (stopped()) return;

@@ -34,9 +34,10 @@ constexpr std::uint32_t kChunkBytes = kChunkSectors * UserData::kSectorSize;
 enum class Kind : std::uint8_t { Zero, Ones, Pattern, Raw };
 
 // Chunks of one kind in runs: a pattern pass over a whole drive is one run.
-// Gaps between runs are zero; raw chunks keep their bytes aside. A few single
-// sectors written into a chunk of one kind are kept beside it, so writes
-// scattered over a large drive do not cost a whole chunk each.
+// Gaps between runs are zero; raw chunks keep their bytes aside. Sectors
+// written into a chunk of one kind are kept beside it: a zero, 0xFF or pattern
+// sector as a mark, a few others with their bytes. So odd-sized pattern blocks
+// and writes scattered over a large drive do not cost a whole chunk each.
 class ChunkStore : public UserData {
  public:
   explicit ChunkStore(std::uint32_t sectors) : UserData(sectors) {
@@ -54,34 +55,34 @@ class ChunkStore : public UserData {
   }
 
   bool write(std::uint32_t lba, std::uint32_t count, const std::uint8_t* in) override {
-    std::vector<std::uint8_t> scratch;
     forEachPiece(lba, count, [&](std::uint64_t chunk, std::uint32_t offset, std::uint32_t bytes) {
-      if (bytes != kChunkBytes && writeSparse(chunk, offset, bytes, in)) {
+      if (bytes != kChunkBytes && writeLoose(chunk, offset, bytes, in)) {
         in += bytes;
         return;
       }
       const std::uint8_t* whole = in;
       if (bytes != kChunkBytes) {
-        scratch.resize(kChunkBytes);
-        materialize(chunk, 0, kChunkBytes, scratch.data());
-        std::memcpy(scratch.data() + offset, in, bytes);
-        whole = scratch.data();
+        // Kept for the store's life: a fresh 64 KiB per short write is most of the cost.
+        scratch_.resize(kChunkBytes);
+        materialize(chunk, 0, kChunkBytes, scratch_.data());
+        std::memcpy(scratch_.data() + offset, in, bytes);
+        whole = scratch_.data();
       }
+      if (auto it = loose_.find(chunk); it != loose_.end()) drop(it);
       store(chunk, whole);
-      sparse_.erase(chunk);
       in += bytes;
     });
     return true;
   }
 
   std::uint64_t footprintBytes() const override {
-    std::uint64_t sparse = 0;
-    for (const auto& [chunk, sectors] : sparse_) sparse += 64 + sectors.size() * (kSectorSize + 64);
-    return runs_.size() * 64 + raw_.size() * (kChunkBytes + 64) + sparse;
+    std::uint64_t loose = 0;
+    for (const auto& [chunk, l] : loose_) loose += 64 + sizeof(Loose) + std::uint64_t{l.raws} * kSectorSize;
+    return runs_.size() * 64 + raw_.size() * (kChunkBytes + 64) + loose;
   }
 
   // Layout: run count, runs (first, last, kind), raw count, raw chunks (index, bytes).
-  // A chunk with single sectors beside it is saved whole, as a raw chunk.
+  // A chunk with sectors beside it is saved whole, as a raw chunk.
   void save(std::ostream& out) const override {
     putU64(out, runs_.size());
     for (const auto& [first, run] : runs_) {
@@ -89,13 +90,13 @@ class ChunkStore : public UserData {
       putU64(out, run.last);
       out.put(static_cast<char>(run.kind));
     }
-    putU64(out, raw_.size() + sparse_.size());
+    putU64(out, raw_.size() + loose_.size());
     for (const auto& [chunk, bytes] : raw_) {
       putU64(out, chunk);
       out.write(reinterpret_cast<const char*>(bytes.data()), kChunkBytes);
     }
     std::vector<std::uint8_t> whole(kChunkBytes);
-    for (const auto& [chunk, sectors] : sparse_) {
+    for (const auto& [chunk, l] : loose_) {
       materialize(chunk, 0, kChunkBytes, whole.data());
       putU64(out, chunk);
       out.write(reinterpret_cast<const char*>(whole.data()), kChunkBytes);
@@ -126,7 +127,8 @@ class ChunkStore : public UserData {
     }
     runs_ = std::move(runs);
     raw_ = std::move(raw);
-    sparse_.clear();
+    loose_.clear();
+    pool_.clear();
     for (const auto& [chunk, bytes] : raw_) {
       if (kindOf(chunk) != Kind::Raw) setKind(chunk, Kind::Raw);
     }
@@ -137,6 +139,60 @@ class ChunkStore : public UserData {
   struct Run {
     std::uint64_t last;
     Kind kind;
+  };
+
+  // Sectors of a chunk that differ from its kind: per sector 0 (the chunk's
+  // own), or a Kind + 1; the bytes of Raw ones aside.
+  static constexpr std::size_t kLooseRawLimit = 8;
+  struct Loose {
+    std::array<std::uint8_t, kChunkSectors> mark{};
+    std::array<std::uint8_t, kLooseRawLimit> sector{};  // of the raw ones
+    std::array<std::uint32_t, kLooseRawLimit> slot{};   // their bytes in the pool
+    std::uint8_t raws = 0;
+    int find(std::uint32_t s) const {
+      for (int i = 0; i < raws; ++i) {
+        if (sector[static_cast<std::size_t>(i)] == s) return i;
+      }
+      return -1;
+    }
+  };
+
+  // Loose raw sectors in 64 KiB slabs: one allocation per slab, not per
+  // sector. Fifty drives taking single sectors from the allocator at once grow
+  // its heaps a page at a time, each growth a call into the kernel.
+  class SectorPool {
+   public:
+    static constexpr std::uint32_t kSlabSectors = 128;
+    std::uint32_t take() {
+      ++live_;
+      if (!free_.empty()) {
+        const std::uint32_t s = free_.back();
+        free_.pop_back();
+        return s;
+      }
+      if (next_ == slabs_.size() * kSlabSectors) {
+        slabs_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t{kSlabSectors} * kSectorSize));
+      }
+      return next_++;
+    }
+    void give(std::uint32_t s) {
+      if (--live_ == 0) return clear();
+      free_.push_back(s);
+    }
+    std::uint8_t* at(std::uint32_t s) { return slabs_[s / kSlabSectors].get() + std::size_t{s % kSlabSectors} * kSectorSize; }
+    const std::uint8_t* at(std::uint32_t s) const {
+      return slabs_[s / kSlabSectors].get() + std::size_t{s % kSlabSectors} * kSectorSize;
+    }
+    void clear() {
+      slabs_.clear();
+      free_.clear();
+      next_ = live_ = 0;
+    }
+
+   private:
+    std::vector<std::unique_ptr<std::uint8_t[]>> slabs_;
+    std::vector<std::uint32_t> free_;
+    std::uint32_t next_ = 0, live_ = 0;
   };
 
   template <typename F>
@@ -170,40 +226,103 @@ class ChunkStore : public UserData {
     }
   }
 
-  // Offsets and lengths are whole sectors.
-  void materialize(std::uint64_t chunk, std::uint32_t offset, std::uint32_t bytes, std::uint8_t* out) const {
-    base(chunk, offset, bytes, out);
-    auto it = sparse_.find(chunk);
-    if (it == sparse_.end()) return;
-    for (const auto& [sector, data] : it->second) {
-      const std::uint32_t at = sector * kSectorSize;
-      if (at >= offset && at < offset + bytes) std::memcpy(out + (at - offset), data.data(), kSectorSize);
+  // One sector of `kind` at sector `index` of the chunk.
+  void fill(std::uint64_t chunk, Kind kind, std::uint32_t index, std::uint8_t* out) const {
+    switch (kind) {
+      case Kind::Zero: std::memset(out, 0, kSectorSize); break;
+      case Kind::Ones: std::memset(out, 0xFF, kSectorSize); break;
+      case Kind::Pattern: std::memcpy(out, pattern(chunk) + index * kSectorSize, kSectorSize); break;
+      case Kind::Raw: break;  // the caller copies the bytes
     }
   }
 
-  // Keeps a short write into a chunk of one kind beside it; false when the
-  // chunk is raw or would hold too many such sectors (it is then stored whole).
-  bool writeSparse(std::uint64_t chunk, std::uint32_t offset, std::uint32_t bytes, const std::uint8_t* in) {
-    constexpr std::size_t kSparseLimit = 8;
-    if (kindOf(chunk) == Kind::Raw) return false;
-    auto& sectors = sparse_[chunk];
+  // Offsets and lengths are whole sectors.
+  void materialize(std::uint64_t chunk, std::uint32_t offset, std::uint32_t bytes, std::uint8_t* out) const {
+    base(chunk, offset, bytes, out);
+    auto it = loose_.find(chunk);
+    if (it == loose_.end()) return;
+    const Loose& l = it->second;
     const std::uint32_t first = offset / kSectorSize, n = bytes / kSectorSize;
-    std::size_t added = 0;
-    for (std::uint32_t i = 0; i < n; ++i) added += sectors.count(first + i) ? 0 : 1;
-    if (sectors.size() + added > kSparseLimit) {
-      if (sectors.empty()) sparse_.erase(chunk);
-      return false;
-    }
-    std::uint8_t was[kSectorSize];
     for (std::uint32_t i = 0; i < n; ++i) {
-      const std::uint8_t* data = in + i * kSectorSize;
-      base(chunk, (first + i) * kSectorSize, kSectorSize, was);
-      // A sector back at the chunk's own content needs nothing beside it.
-      if (std::memcmp(was, data, kSectorSize) == 0) sectors.erase(first + i);
-      else std::memcpy(sectors[first + i].data(), data, kSectorSize);
+      const std::uint8_t m = l.mark[first + i];
+      if (m == 0) continue;
+      std::uint8_t* at = out + static_cast<std::size_t>(i) * kSectorSize;
+      if (static_cast<Kind>(m - 1) == Kind::Raw) std::memcpy(at, pool_.at(l.slot[static_cast<std::size_t>(l.find(first + i))]), kSectorSize);
+      else fill(chunk, static_cast<Kind>(m - 1), first + i, at);
     }
-    if (sectors.empty()) sparse_.erase(chunk);
+  }
+
+  // What one sector of data is, seen from where it lies.
+  Kind kindOfSector(std::uint64_t chunk, std::uint32_t index, const std::uint8_t* data) const {
+    if (data[0] == 0 && std::memcmp(data, data + 1, kSectorSize - 1) == 0) return Kind::Zero;
+    if (data[0] == 0xFF && std::memcmp(data, data + 1, kSectorSize - 1) == 0) return Kind::Ones;
+    if (std::memcmp(data, pattern(chunk) + index * kSectorSize, kSectorSize) == 0) return Kind::Pattern;
+    return Kind::Raw;
+  }
+
+  // Keeps a short write into a chunk of one kind beside it; false when the
+  // chunk is raw or would hold too many raw sectors (it is then stored whole).
+  bool writeLoose(std::uint64_t chunk, std::uint32_t offset, std::uint32_t bytes, const std::uint8_t* in) {
+    const Kind own = kindOf(chunk);
+    if (own == Kind::Raw) return false;
+    const std::uint32_t first = offset / kSectorSize, n = bytes / kSectorSize;
+    Kind kinds[kChunkSectors];
+    auto it = loose_.find(chunk);
+    std::size_t raws = it == loose_.end() ? 0 : it->second.raws;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      kinds[i] = kindOfSector(chunk, first + i, in + static_cast<std::size_t>(i) * kSectorSize);
+      const bool wasRaw = it != loose_.end() && it->second.find(first + i) >= 0;
+      if (kinds[i] == Kind::Raw && !wasRaw) ++raws;
+      if (kinds[i] != Kind::Raw && wasRaw) --raws;
+    }
+    if (raws > kLooseRawLimit) return false;
+    if (it == loose_.end()) {
+      bool any = false;
+      for (std::uint32_t i = 0; i < n && !any; ++i) any = kinds[i] != own;
+      if (!any) return true;  // the chunk already holds exactly this
+      it = loose_.emplace(chunk, Loose{}).first;
+    }
+    Loose& l = it->second;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      const std::uint32_t s = first + i;
+      // A sector back at the chunk's own content needs nothing beside it.
+      l.mark[s] = kinds[i] == own ? 0 : static_cast<std::uint8_t>(static_cast<int>(kinds[i]) + 1);
+      int at = l.find(s);
+      if (kinds[i] == Kind::Raw) {
+        if (at < 0) {
+          at = l.raws++;
+          l.sector[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(s);
+          l.slot[static_cast<std::size_t>(at)] = pool_.take();
+        }
+        std::memcpy(pool_.at(l.slot[static_cast<std::size_t>(at)]), in + static_cast<std::size_t>(i) * kSectorSize,
+                    kSectorSize);
+      } else if (at >= 0) {
+        // The last raw one takes the freed place.
+        pool_.give(l.slot[static_cast<std::size_t>(at)]);
+        --l.raws;
+        l.sector[static_cast<std::size_t>(at)] = l.sector[l.raws];
+        l.slot[static_cast<std::size_t>(at)] = l.slot[l.raws];
+      }
+    }
+    settle(chunk, it);
     return true;
+  }
+
+  // A chunk whose sectors beside it all agree becomes a chunk of that kind.
+  void settle(std::uint64_t chunk, std::unordered_map<std::uint64_t, Loose>::iterator it) {
+    const Loose& l = it->second;
+    if (l.raws != 0) return;
+    const std::uint8_t m = l.mark[0];
+    for (std::uint8_t x : l.mark) {
+      if (x != m) return;
+    }
+    if (m != 0) setKind(chunk, static_cast<Kind>(m - 1));
+    loose_.erase(it);
+  }
+
+  void drop(std::unordered_map<std::uint64_t, Loose>::iterator it) {
+    for (int i = 0; i < it->second.raws; ++i) pool_.give(it->second.slot[static_cast<std::size_t>(i)]);
+    loose_.erase(it);
   }
 
   static bool allBytes(const std::uint8_t* p, std::uint8_t v) {
@@ -254,7 +373,9 @@ class ChunkStore : public UserData {
 
   std::map<std::uint64_t, Run> runs_;
   std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> raw_;
-  std::unordered_map<std::uint64_t, std::map<std::uint32_t, std::array<std::uint8_t, kSectorSize>>> sparse_;
+  std::unordered_map<std::uint64_t, Loose> loose_;
+  SectorPool pool_;
+  std::vector<std::uint8_t> scratch_;
   std::uint8_t even_[kChunkBytes];
   std::uint8_t odd_[kChunkBytes];
 };

@@ -274,6 +274,12 @@ TEST(PortWorker, CapacityProbeRunsBetweenTheRwTestAndTheFormatAndFailsWithItsOwn
   ScriptedOps keep;
   runWorker(keep, steps({kCapacityProbeItem}, 1));
   EXPECT_TRUE(keep.probeKeptData);
+  // An R/W test before or after has already given up the data.
+  for (int rw : {7, 19, 20, 21, 22}) {
+    ScriptedOps tested;
+    runWorker(tested, steps({rw, kCapacityProbeItem}, 2));
+    EXPECT_FALSE(tested.probeKeptData) << rw;
+  }
 
   ScriptedOps bad;
   bad.failing = {"probe"};

@@ -160,3 +160,38 @@ TEST(ChunkStore, ScatteredSectorsCostASectorEachAndSpillIntoAWholeChunk) {
   EXPECT_LT(d->footprintBytes(), before);
   EXPECT_LT(d->footprintBytes(), 1024u);
 }
+
+TEST(ChunkStore, OddSizedPatternBlocksCostNoChunkAndAFilledChunkBecomesARun) {
+  const std::uint32_t sectors = 4u << 20;
+  auto d = UserData::inMemory(sectors);
+  // The quick R/W test's blocks: pattern pieces into zero chunks, then one stamp beside them.
+  const std::pair<std::uint32_t, std::uint32_t> blocks[] = {{5000, 26}, {15000, 126}, {154900, 33}, {80058, 4}};
+  for (auto [at, n] : blocks) ASSERT_TRUE(d->write(at, n, pattern(at, n).data()));
+  Bytes stamp(512, 0x5A);
+  ASSERT_TRUE(d->write(5030, 1, stamp.data()));
+  EXPECT_LT(d->footprintBytes(), 8u * 1024);
+  for (auto [at, n] : blocks) EXPECT_EQ(readBack(*d, at, n), pattern(at, n)) << at;
+  EXPECT_EQ(readBack(*d, 5030, 1), stamp);
+  EXPECT_EQ(readBack(*d, 5026, 1), Bytes(512, 0));
+  EXPECT_EQ(readBack(*d, 15126, 2), Bytes(1024, 0));
+
+  // 0xFF over part of a pattern chunk, then the chunk filled with pattern in pieces.
+  ASSERT_TRUE(d->write(1 << 20, 128, pattern(1 << 20, 128).data()));
+  ASSERT_TRUE(d->write((1 << 20) + 7, 3, Bytes(3 * 512, 0xFF).data()));
+  Bytes want = pattern(1 << 20, 128);
+  std::fill(want.begin() + 7 * 512, want.begin() + 10 * 512, 0xFF);
+  EXPECT_EQ(readBack(*d, 1 << 20, 128), want);
+  const std::uint64_t before = d->footprintBytes();
+  const std::uint32_t base = 2u << 20;
+  for (std::uint32_t s = 0; s < 128; s += 32) ASSERT_TRUE(d->write(base + s, 32, pattern(base + s, 32).data()));
+  EXPECT_EQ(readBack(*d, base, 128), pattern(base, 128));
+  EXPECT_LE(d->footprintBytes(), before + 64);  // one run more, nothing beside it
+
+  // Saved and loaded, the marks read the same.
+  std::stringstream state;
+  d->save(state);
+  auto e = UserData::inMemory(sectors);
+  ASSERT_TRUE(e->load(state));
+  EXPECT_EQ(readBack(*e, 1 << 20, 128), want);
+  EXPECT_EQ(readBack(*e, 5000, 31), readBack(*d, 5000, 31));
+}
