@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -296,12 +297,20 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     return;
   }
   const RecordContext recordContext = RunRecordContext(station_, out.start);
-  std::vector<std::string> unrecorded;  // guarded by the scan lock
-  // Under the scan lock, before the verdict reaches the slot table where it is counted.
+  std::mutex recordMutex;
+  std::vector<std::string> unrecorded;  // guarded by recordMutex
+  std::map<int, DriveRecord> recorded;  // by slot; guarded by recordMutex
+  // Before the verdict reaches the slot table where it is counted, and outside
+  // the scan lock: the display and the other ports go on while the store writes.
   auto recordEnd = [&](int slot, const PortContext& rec) {
     std::string error;
-    if (!RecordDriveEnd(*store, recordContext, slot, rec, clock.localTime(), &error)) {
-      debugPrintf("Port%d: record not stored: %s", slot + 1, error.c_str());
+    DriveRecord written;
+    const bool ok = RecordDriveEnd(*store, recordContext, slot, rec, clock.localTime(), &error, &written);
+    if (!ok) debugPrintf("Port%d: record not stored: %s", slot + 1, error.c_str());
+    std::lock_guard lock(recordMutex);
+    if (ok) {
+      recorded[slot] = std::move(written);
+    } else {
       unrecorded.push_back("Port" + std::to_string(slot + 1) + ": " + error);
     }
   };
@@ -379,6 +388,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     std::stop_source stop;
     std::atomic<bool> done{false};
     bool cutOff = false;  // guarded by the scan lock
+    bool recording = false;  // guarded by the scan lock: the worker's verdict is being stored
     bool verdictPublished = false;  // guarded by the scan lock: the worker's verdict is on the record
     bool seen = false;    // its end was noticed by the wait
     std::int64_t deadline = 0;
@@ -424,9 +434,19 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
   for (std::size_t k = 0; k < ports.size(); ++k) {
     Port& p = *ports[k];
     auto publish = [this, &p, &sc, &recordEnd](const PortContext& rec, const DetailBuffers* details) {
+      if (rec.stepStatus[25] != 0) {
+        bool first = false;
+        {
+          std::lock_guard lock(sc.scanLock());
+          if (p.cutOff) return;  // a timed-out port's record is final
+          // From here on the wait leaves this port alone: its verdict is on its way.
+          first = !p.recording;
+          p.recording = true;
+        }
+        if (first) recordEnd(p.slot, rec);
+      }
       std::lock_guard lock(sc.scanLock());
-      if (p.cutOff) return;  // a timed-out port's record is final
-      if (rec.stepStatus[25] != 0 && !p.verdictPublished) recordEnd(p.slot, rec);
+      if (p.cutOff) return;
       sc.ports()[static_cast<std::size_t>(p.slot)] = rec;
       if (rec.stepStatus[25] != 0) p.verdictPublished = true;
       if (details) *details_[static_cast<std::size_t>(p.slot)] = *details;
@@ -453,27 +473,28 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
       Port& p = *pp;
       if (p.done) continue;
       running = true;
-      std::lock_guard lock(sc.scanLock());
+      std::unique_lock lock(sc.scanLock());
       // A worker whose verdict is out is only finishing: its result stands.
-      if (p.verdictPublished) continue;
-      if (stopAll && !p.cutOff) {
+      if (p.verdictPublished || p.recording) continue;
+      // A cut-off port's end is stored, then shown: the worker publishes nothing more.
+      auto cutOff = [&](int code) {
         p.cutOff = true;
-        PortContext& rec = sc.ports()[static_cast<std::size_t>(p.slot)];
-        rec.resultCode = rec.shownCode = -1;
-        rec.stepStatus[25] = -1;
-        rec.yieldEvent = 0;
         p.stop.request_stop();
+        PortContext rec = sc.ports()[static_cast<std::size_t>(p.slot)];
+        rec.resultCode = rec.shownCode = code;
+        rec.stepStatus[25] = -1;
+        rec.yieldEvent = 0;  // a cut-off port stays out of the yield count
+        lock.unlock();
         recordEnd(p.slot, rec);
+        lock.lock();
+        sc.ports()[static_cast<std::size_t>(p.slot)] = rec;
+      };
+      if (stopAll && !p.cutOff) {
+        cutOff(-1);
         debugPrintf("Port%d: stopped by the operator", p.slot + 1);
       }
       if (!p.cutOff && now >= p.deadline) {
-        p.cutOff = true;
-        PortContext& rec = sc.ports()[static_cast<std::size_t>(p.slot)];
-        rec.resultCode = rec.shownCode = kTimeoutCode;
-        rec.stepStatus[25] = -1;
-        rec.yieldEvent = 0;  // a timed-out port stays out of the yield count
-        p.stop.request_stop();
-        recordEnd(p.slot, rec);
+        cutOff(kTimeoutCode);
         debugPrintf("Port%d: time-out after %d ms", p.slot + 1, timeoutMs);
         // The worker may sit in a command the drive never answers, whose own
         // time-out can run for minutes: reset the drive so that it returns.
@@ -508,12 +529,15 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     for (auto& pp : ports) pp->seen = pp->done;
   }
   for (auto& p : ports) p->thread.join();  // the run ends only when every worker has left
-  if (!unrecorded.empty()) {
+  auto reportUnrecorded = [&] {
+    if (unrecorded.empty()) return;
     std::string text = "The records of these drives could not be stored:";
     for (const auto& line : unrecorded) text += "\n" + line;
     op.showMessage(text, "Error", MessageIcon::Error);
     out.recordsFailed = true;
-  }
+    unrecorded.clear();
+  };
+  reportUnrecorded();
 
   // The ends are counted into the yield before the log, so its rows continue.
   refreshSlots();
@@ -558,6 +582,11 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
 
   // Failure reports of the flash interface test, the pre-format and the capacity probe.
   const ReportFlash flash = reportFlash(gp, s);
+  struct WrittenReport {
+    int slot, shownCode;
+    std::string path;
+  };
+  std::vector<WrittenReport> written;
   {
     std::lock_guard lock(sc.scanLock());
     for (int slot : active) {
@@ -569,9 +598,23 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
                                          : ErrorDialogLines(rec.resultCode, record, flash);
       std::string path = WriteFailureReport(logPath,
                                             out.end, slot, rec.serialNumber.str(), ReportText(lines));
-      if (!path.empty()) out.reportFiles.push_back(path);
+      if (!path.empty()) {
+        out.reportFiles.push_back(path);
+        written.push_back({slot, rec.shownCode, path});
+      }
     }
   }
+  // The drives' records learn where their reports are, and the code the slots now show.
+  for (const auto& w : written) {
+    auto r = recorded.find(w.slot);
+    if (r == recorded.end()) continue;  // already reported as not stored
+    std::string error;
+    if (!RecordFailureReport(*store, r->second, w.path, w.shownCode, &error)) {
+      debugPrintf("Port%d: failure report not recorded: %s", w.slot + 1, error.c_str());
+      unrecorded.push_back("Port" + std::to_string(w.slot + 1) + ": " + error);
+    }
+  }
+  reportUnrecorded();
   refreshSlots();
 
   // Serial reuse: failed downloads' serials go to the front of the queue.
