@@ -242,25 +242,19 @@ class SqliteRecordStore : public RecordStore {
       finish(group[0], ok, error);
       return;
     }
-    if (!exec("BEGIN IMMEDIATE", &error)) {
-      for (Pending* p : group) finish(p, false, error);
+    bool ok = exec("BEGIN IMMEDIATE", &error);
+    for (std::size_t k = 0; ok && k < group.size(); ++k) ok = insert(*group[k]->record, &error);
+    if (ok && exec("COMMIT", &error)) {
+      for (Pending* p : group) finish(p, true, "");
       return;
     }
-    // One record that cannot be stored leaves the others of its group alone.
-    std::vector<std::pair<bool, std::string>> results;
+    exec("ROLLBACK", nullptr);
+    // One record that cannot be stored leaves the others of its group alone: each on its own.
     for (Pending* p : group) {
       std::string why;
-      bool ok = exec("SAVEPOINT one", &why) && insert(*p->record, &why);
-      exec(ok ? "RELEASE one" : "ROLLBACK TO one", nullptr);
-      if (!ok) exec("RELEASE one", nullptr);
-      results.emplace_back(ok, why);
+      const bool one = insert(*p->record, &why);
+      finish(p, one, why);
     }
-    if (!exec("COMMIT", &error)) {
-      exec("ROLLBACK", nullptr);
-      for (Pending* p : group) finish(p, false, error);
-      return;
-    }
-    for (std::size_t k = 0; k < group.size(); ++k) finish(group[k], results[k].first, results[k].second);
   }
 
   bool insert(const DriveRecord& r, std::string* error) {

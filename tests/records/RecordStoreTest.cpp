@@ -8,8 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "records/RecordStore.h"
 #include "support/TempDir.h"
@@ -177,7 +180,9 @@ TEST(RecordStore, ARecordRewrittenUnderItsKeyIsStoredOnce) {
                                     : (std::vector<std::string>{"A", "B", "C", "C"}))
         << (queue ? "queue" : "store");
     for (const auto& r : all) {
-      if (r.serial == "A") EXPECT_EQ(r.failureReport, a.failureReport);
+      if (r.serial == "A") {
+        EXPECT_EQ(r.failureReport, a.failureReport);
+      }
     }
   }
 }
@@ -229,4 +234,31 @@ PRAGMA user_version=1;
   n.key = "k3";  // the same key as the old duplicate: the store now holds one record per key
   ASSERT_TRUE(store->write(n, &error)) << error;
   EXPECT_EQ(serialsOf(store->query({}, &error)), (std::vector<std::string>{"O1", "O2", "N1"})) << error;
+}
+
+// Drives that end together share commits: every writer gets its own answer
+// and every record is there once.
+TEST(RecordStore, WritersEndingTogetherAreAllStored) {
+  test::TempDir dir;
+  auto store = OpenSqliteRecordStore(dir.file("records.db"));
+  ASSERT_TRUE(store->check(nullptr));
+  constexpr int kDrives = 40;
+  std::atomic<int> waiting{kDrives}, stored{0};
+  {
+    std::vector<std::jthread> drives;
+    for (int d = 0; d < kDrives; ++d) {
+      drives.emplace_back([&, d] {
+        DriveRecord r = record("T" + std::to_string(d), "Pass", "2026-12-08 10:00:00");
+        r.key = "key-" + std::to_string(d);
+        --waiting;
+        while (waiting > 0) std::this_thread::yield();
+        std::string error;
+        if (store->write(r, &error)) ++stored;
+      });
+    }
+  }
+  EXPECT_EQ(stored, kDrives);
+  std::set<std::string> serials;
+  for (const auto& r : store->query({}, nullptr)) EXPECT_TRUE(serials.insert(r.serial).second) << r.serial;
+  EXPECT_EQ(serials.size(), static_cast<std::size_t>(kDrives));
 }
