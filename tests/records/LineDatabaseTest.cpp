@@ -4,6 +4,9 @@
 
 #include <signal.h>
 
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -264,4 +267,34 @@ TEST(LineDatabase, AKilledStationsSerialsAreNeverReissued) {
     return mine.size() == 4;
   })) << error;
   for (const auto& r : mine) EXPECT_GE(r.serial, after) << "a serial of the killed station came round again";
+}
+
+// `records` on a station whose line database is away: what waits in its spool
+// is shown, marked, and the exit code says the rest is missing.
+TEST(LineDatabase, RecordsShowWhatStillWaitsToBeSent) {
+  test::PgServer server;
+  QK_NEED_SERVER(server);
+  test::TempDir home;
+  ASSERT_TRUE(WriteSampleData(home.path()));
+  std::filesystem::create_directories(home.file("log"));
+  const std::string logFolder = home.file("log") + "/";
+  auto store = OpenRecordStore(server.url(), logFolder, nullptr);
+  std::string error;
+  ASSERT_TRUE(store->check(&error)) << error;
+  ASSERT_TRUE(server.stop());
+  ASSERT_TRUE(store->write(record("W1"), &error)) << error;
+
+  auto r = test::runCliIn(home.path(), "--records " + server.url() + " records");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("W1"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("(not yet sent)"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("record database"), std::string::npos) << r.err;
+
+  ASSERT_TRUE(server.start());
+  ASSERT_TRUE(test::waitUntil([&] { return OpenSqliteRecordStore(logFolder + kSpoolFileName)->query({}, nullptr).empty(); }));
+  r = test::runCliIn(home.path(), "--records " + server.url() + " records --json");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  auto all = nlohmann::json::parse(r.out);
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0]["pending"], false);
 }
