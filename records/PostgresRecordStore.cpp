@@ -405,14 +405,15 @@ class PostgresRecordStore : public RecordStore {
   // Oldest first; each record leaves the spool only once the database has it.
   // False when records are left.
   bool send(PGconn*& conn, std::chrono::steady_clock::time_point& retryAt) {
+    if (conn && PQstatus(conn) != CONNECTION_OK) PQfinish(conn), conn = nullptr;
+    const auto now = std::chrono::steady_clock::now();
+    // While the database is away the spool is not even read: records only pile up.
+    if (!conn && now < retryAt) return false;
     std::string error;
     const std::vector<DriveRecord> records = spool_->query({}, &error);
     if (!error.empty()) debugPrintf("the spool cannot be read: %s", error.c_str());
     if (records.empty()) return error.empty();
-    if (conn && PQstatus(conn) != CONNECTION_OK) PQfinish(conn), conn = nullptr;
-    const auto now = std::chrono::steady_clock::now();
     if (!conn) {
-      if (now < retryAt) return false;
       conn = ConnectLine(url_, &error);
       if (!conn) {
         debugPrintf("%zu record(s) kept locally: %s", records.size(), error.c_str());
