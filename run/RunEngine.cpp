@@ -480,14 +480,17 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
       auto cutOff = [&](int code) {
         p.cutOff = true;
         p.stop.request_stop();
+        auto end = [code](PortContext& rec) {
+          rec.resultCode = rec.shownCode = code;
+          rec.stepStatus[25] = -1;
+          rec.yieldEvent = 0;  // a cut-off port stays out of the yield count
+        };
         PortContext rec = sc.ports()[static_cast<std::size_t>(p.slot)];
-        rec.resultCode = rec.shownCode = code;
-        rec.stepStatus[25] = -1;
-        rec.yieldEvent = 0;  // a cut-off port stays out of the yield count
+        end(rec);
         lock.unlock();
         recordEnd(p.slot, rec);
         lock.lock();
-        sc.ports()[static_cast<std::size_t>(p.slot)] = rec;
+        end(sc.ports()[static_cast<std::size_t>(p.slot)]);
       };
       if (stopAll && !p.cutOff) {
         cutOff(-1);
