@@ -125,6 +125,8 @@ class Station {
   // when it cannot be opened or written.
   RecordStore* openRecords(std::string* error);
   void setRecordsUrl(std::string url) { recordsUrl_ = std::move(url); }
+  // A store of the caller's in place of the one the settings name, until they change.
+  void setRecordStore(std::unique_ptr<RecordStore> store);
 
   // The window caption with the current bus word.
   std::string caption() const;

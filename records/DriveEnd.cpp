@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "app/Station.h"
@@ -81,9 +83,9 @@ DriveRecord MakeDriveRecord(const RecordContext& c, int slot, const PortContext&
   r.verdict = port.stepStatus[25] == 1 ? "Pass" : "Fail";
   r.resultCode = port.resultCode;
   r.shownCode = port.shownCode;
-  const ResultCodeRow& row = ResultCodeInfo(port.resultCode);
-  r.shortCode = row.shortCode;
-  r.failureText = port.resultCode == kNoError ? "" : row.failureText;
+  // The short code the slot shows: the refined one.
+  r.shortCode = ResultCodeInfo(port.shownCode).shortCode;
+  r.failureText = port.resultCode == kNoError ? "" : ResultCodeInfo(port.resultCode).failureText;
   r.startTime = c.startTime;
   r.endTime = RecordTime(end);
   r.profileFile = c.profileFile;
@@ -95,20 +97,39 @@ DriveRecord MakeDriveRecord(const RecordContext& c, int slot, const PortContext&
   r.channel = c.channel;
   r.bank = c.bank;
   if (port.badBlocksRead) {
+    // Column 0 counts the factory (early) table; columns 1 to 4 are the kinds
+    // of the firmware's own (later) list.
+    std::int64_t later = 0;
     for (std::size_t k = 0; k < port.badBlockTotals.size(); ++k) {
       r.badBlocks += (k ? "," : "") + std::to_string(port.badBlockTotals[k]);
+      if (k) later += port.badBlockTotals[k];
     }
+    r.badEarly = static_cast<int>(std::min<std::int64_t>(port.badBlockTotals[0], INT32_MAX));
+    r.badLater = static_cast<int>(std::min<std::int64_t>(later, INT32_MAX));
   }
   r.temperature = port.temperature;
   r.capacityMB = port.capacityMB;
   r.stepStatus = StepStatusField(port.stepStatus);
   r.runLog = c.runLog;
+  // Known from the start: what the run learns later (the failure report) rewrites this record.
+  r.key = NewRecordKey();
   return r;
 }
 
 bool RecordDriveEnd(RecordStore& store, const RecordContext& context, int slot, const PortContext& port,
-                    const LocalTime& end, std::string* error) {
-  return store.write(MakeDriveRecord(context, slot, port, end), error);
+                    const LocalTime& end, std::string* error, DriveRecord* written) {
+  DriveRecord r = MakeDriveRecord(context, slot, port, end);
+  if (!store.write(r, error)) return false;
+  if (written) *written = std::move(r);
+  return true;
+}
+
+bool RecordFailureReport(RecordStore& store, DriveRecord& record, const std::string& reportPath, int shownCode,
+                         std::string* error) {
+  record.failureReport = reportPath;
+  record.shownCode = shownCode;
+  record.shortCode = ResultCodeInfo(shownCode).shortCode;
+  return store.write(record, error);
 }
 
 }  // namespace qk

@@ -33,6 +33,7 @@ struct DriveRecord {
   std::string stepStatus;  // 25 step statuses, comma-separated
   std::string runLog, failureReport;
   std::string key;  // unique per record: a record sent twice is stored once
+  bool pending = false;  // still waiting in the station's spool for the line database
 };
 
 struct RecordFilter {
@@ -57,6 +58,7 @@ class RecordStore {
   // writable). False with the reason when not.
   virtual bool check(std::string* error) = 0;
   // One record in one transaction; false with the reason when it is not stored.
+  // A record with the key of one already stored replaces it (same record, more known).
   virtual bool write(const DriveRecord& record, std::string* error) = 0;
   virtual std::vector<DriveRecord> query(const RecordFilter& filter, std::string* error) = 0;
   virtual std::optional<RecordStats> stats(std::string* error) = 0;
@@ -77,8 +79,10 @@ class RecordStore {
 
 constexpr const char* kRecordsFileName = "records.db";
 
-// The embedded store of a log folder.
-std::unique_ptr<RecordStore> OpenSqliteRecordStore(const std::string& path);
+// The embedded store of a log folder. As a queue (the line database's spool)
+// a rewritten record becomes a new row at the end, so a sender holding the old
+// row in hand removes only that one and the new version goes out after it.
+std::unique_ptr<RecordStore> OpenSqliteRecordStore(const std::string& path, bool queue = false);
 
 // A line database; records it cannot reach wait in `spoolPath` and are sent
 // when it answers again.

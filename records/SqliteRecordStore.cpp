@@ -1,6 +1,8 @@
 #include <sqlite3.h>
 
+#include <condition_variable>
 #include <mutex>
+#include <vector>
 
 #include "records/RecordStore.h"
 
@@ -8,7 +10,8 @@ namespace qk {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+// 2: record keys unique (a record rewritten with more known replaces itself).
+constexpr int kSchemaVersion = 2;
 
 constexpr const char* kSchema = R"(
 CREATE TABLE IF NOT EXISTS drive_record (
@@ -27,6 +30,9 @@ CREATE TABLE IF NOT EXISTS drive_record (
   record_key TEXT NOT NULL DEFAULT '');
 CREATE INDEX IF NOT EXISTS drive_record_serial ON drive_record(serial);
 CREATE INDEX IF NOT EXISTS drive_record_end ON drive_record(end_time);
+DELETE FROM drive_record WHERE record_key <> '' AND id NOT IN
+  (SELECT max(id) FROM drive_record WHERE record_key <> '' GROUP BY record_key);
+CREATE UNIQUE INDEX IF NOT EXISTS drive_record_key ON drive_record(record_key) WHERE record_key <> '';
 )";
 
 constexpr const char* kColumns =
@@ -36,8 +42,21 @@ constexpr const char* kColumns =
 
 class Statement {
  public:
+  Statement() = default;
   Statement(sqlite3* db, const std::string& sql) { sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr); }
   ~Statement() { sqlite3_finalize(stmt_); }
+  void prepare(sqlite3* db, const std::string& sql) {
+    finalize();
+    sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr);
+  }
+  void finalize() {
+    sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+  }
+  void reset() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
   explicit operator bool() const { return stmt_ != nullptr; }
@@ -62,10 +81,8 @@ class Statement {
 
 class SqliteRecordStore : public RecordStore {
  public:
-  explicit SqliteRecordStore(std::string path) : path_(std::move(path)) {}
-  ~SqliteRecordStore() override {
-    if (db_) sqlite3_close_v2(db_);
-  }
+  SqliteRecordStore(std::string path, bool queue) : path_(std::move(path)), asQueue_(queue) {}
+  ~SqliteRecordStore() override { close(); }
 
   bool check(std::string* error) override {
     std::lock_guard lock(mutex_);
@@ -76,43 +93,32 @@ class SqliteRecordStore : public RecordStore {
     return true;
   }
 
+  // Drives that end together share one commit (one flush): the first to come
+  // commits what has queued up meanwhile, the others wait for it. Each returns
+  // only once its own record is committed.
   bool write(const DriveRecord& r, std::string* error) override {
-    std::lock_guard lock(mutex_);
-    if (!open(error)) return false;
-    Statement st(db_, std::string("INSERT INTO drive_record (") + (kColumns + 4) +
-                          ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-    if (!st) return fail(error);
-    int i = 0;
-    st.text(++i, r.station);
-    st.integer(++i, r.slot);
-    st.text(++i, r.serial);
-    st.text(++i, r.verdict);
-    st.integer(++i, r.resultCode);
-    st.integer(++i, r.shownCode);
-    st.text(++i, r.shortCode);
-    st.text(++i, r.failureText);
-    st.text(++i, r.startTime);
-    st.text(++i, r.endTime);
-    st.text(++i, r.profileFile);
-    st.text(++i, r.profileHash);
-    st.text(++i, r.firmwareFiles);
-    st.text(++i, r.firmwareVersions);
-    st.text(++i, r.flashType);
-    st.text(++i, r.flashIds);
-    st.integer(++i, r.channel);
-    st.integer(++i, r.bank);
-    st.optional(++i, r.badEarly);
-    st.optional(++i, r.badLater);
-    st.text(++i, r.badBlocks);
-    st.integer(++i, r.temperature);
-    st.integer(++i, r.capacityMB);
-    st.text(++i, r.stepStatus);
-    st.text(++i, r.runLog);
-    st.text(++i, r.failureReport);
-    st.text(++i, r.key);
-    // A single statement outside a transaction commits on its own.
-    if (sqlite3_step(st.get()) != SQLITE_DONE) return fail(error);
-    return true;
+    Pending mine;
+    mine.record = &r;
+    std::unique_lock lock(groupMutex_);
+    queue_.push_back(&mine);
+    while (!mine.done) {
+      if (committing_) {
+        committed_.wait(lock);
+        continue;
+      }
+      committing_ = true;
+      std::vector<Pending*> group;
+      group.swap(queue_);
+      lock.unlock();
+      commit(group);
+      lock.lock();
+      // Marked under the lock the waiters read it with.
+      for (Pending* p : group) p->done = true;
+      committing_ = false;
+      committed_.notify_all();
+    }
+    if (!mine.ok && error) *error = mine.error;
+    return mine.ok;
   }
 
   std::vector<DriveRecord> query(const RecordFilter& f, std::string* error) override {
@@ -212,6 +218,107 @@ class SqliteRecordStore : public RecordStore {
     return false;
   }
 
+  struct Pending {
+    const DriveRecord* record = nullptr;
+    bool done = false;  // guarded by groupMutex_
+    bool ok = false;    // set by the committing writer before `done`
+    std::string error;
+  };
+
+  void commit(const std::vector<Pending*>& group) {
+    std::lock_guard lock(mutex_);
+    std::string error;
+    auto finish = [&](Pending* p, bool ok, const std::string& why) {
+      p->ok = ok;
+      p->error = why;
+    };
+    if (!open(&error)) {
+      for (Pending* p : group) finish(p, false, error);
+      return;
+    }
+    // A single statement outside a transaction commits on its own.
+    if (group.size() == 1) {
+      const bool ok = insert(*group[0]->record, &error);
+      finish(group[0], ok, error);
+      return;
+    }
+    bool ok = exec("BEGIN IMMEDIATE", &error);
+    for (std::size_t k = 0; ok && k < group.size(); ++k) ok = insert(*group[k]->record, &error);
+    if (ok && exec("COMMIT", &error)) {
+      for (Pending* p : group) finish(p, true, "");
+      return;
+    }
+    exec("ROLLBACK", nullptr);
+    // One record that cannot be stored leaves the others of its group alone: each on its own.
+    for (Pending* p : group) {
+      std::string why;
+      const bool one = insert(*p->record, &why);
+      finish(p, one, why);
+    }
+  }
+
+  bool insert(const DriveRecord& r, std::string* error) {
+    // Prepared once: a drive's end costs one step, not a parse.
+    Statement& st = insert_;
+    st.reset();
+    int i = 0;
+    st.text(++i, r.station);
+    st.integer(++i, r.slot);
+    st.text(++i, r.serial);
+    st.text(++i, r.verdict);
+    st.integer(++i, r.resultCode);
+    st.integer(++i, r.shownCode);
+    st.text(++i, r.shortCode);
+    st.text(++i, r.failureText);
+    st.text(++i, r.startTime);
+    st.text(++i, r.endTime);
+    st.text(++i, r.profileFile);
+    st.text(++i, r.profileHash);
+    st.text(++i, r.firmwareFiles);
+    st.text(++i, r.firmwareVersions);
+    st.text(++i, r.flashType);
+    st.text(++i, r.flashIds);
+    st.integer(++i, r.channel);
+    st.integer(++i, r.bank);
+    st.optional(++i, r.badEarly);
+    st.optional(++i, r.badLater);
+    st.text(++i, r.badBlocks);
+    st.integer(++i, r.temperature);
+    st.integer(++i, r.capacityMB);
+    st.text(++i, r.stepStatus);
+    st.text(++i, r.runLog);
+    st.text(++i, r.failureReport);
+    st.text(++i, r.key);
+    const bool ok = sqlite3_step(st.get()) == SQLITE_DONE || fail(error);
+    st.reset();
+    return ok;
+  }
+
+  void close() {
+    insert_.finalize();
+    if (db_) sqlite3_close_v2(db_);
+    db_ = nullptr;
+  }
+
+  std::string insertSql() const {
+    std::string sql = std::string(asQueue_ ? "INSERT OR REPLACE" : "INSERT") + " INTO drive_record (" + (kColumns + 4) +
+                      ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
+    if (asQueue_) return sql;
+    // The record keeps its place (its id); what it says is the new version's.
+    sql += " ON CONFLICT(record_key) WHERE record_key <> '' DO UPDATE SET ";
+    std::string cols = kColumns + 4;
+    bool first = true;
+    for (std::size_t at = 0; at < cols.size();) {
+      std::size_t end = cols.find(',', at);
+      if (end == std::string::npos) end = cols.size();
+      std::string name = cols.substr(at, end - at);
+      name.erase(0, name.find_first_not_of(' '));
+      if (name != "record_key") sql += (first ? "" : ", ") + name + " = excluded." + name, first = false;
+      at = end + 1;
+    }
+    return sql;
+  }
+
   bool open(std::string* error) {
     if (db_) return true;
     if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -223,8 +330,10 @@ class SqliteRecordStore : public RecordStore {
     }
     sqlite3_busy_timeout(db_, 5000);
     // WAL: a crash loses at most the transaction under way, never a committed record.
-    // FULL: a committed record survives a power cut too.
-    bool ok = exec("PRAGMA journal_mode=WAL", error) && exec("PRAGMA synchronous=FULL", error);
+    // NORMAL: a commit is in the operating system's hands when it returns, so it
+    // survives the station's process dying at any point; it is flushed to the
+    // disk at checkpoints, not per record (docs/records.md: the power-cut case).
+    bool ok = exec("PRAGMA journal_mode=WAL", error) && exec("PRAGMA synchronous=NORMAL", error);
     if (ok) {
       Statement v(db_, "PRAGMA user_version");
       int version = v && sqlite3_step(v.get()) == SQLITE_ROW ? static_cast<int>(v.columnInt(0)) : -1;
@@ -237,10 +346,11 @@ class SqliteRecordStore : public RecordStore {
         if (!ok) exec("ROLLBACK", nullptr);
       }
     }
-    if (!ok) {
-      sqlite3_close_v2(db_);
-      db_ = nullptr;
+    if (ok) {
+      insert_.prepare(db_, insertSql());
+      if (!insert_) ok = fail(error);
     }
+    if (!ok) close();
     return ok;
   }
 
@@ -253,14 +363,20 @@ class SqliteRecordStore : public RecordStore {
   }
 
   std::string path_;
-  std::mutex mutex_;
+  bool asQueue_;
+  std::mutex mutex_;  // the connection and its statement
   sqlite3* db_ = nullptr;
+  Statement insert_;
+  std::mutex groupMutex_;
+  std::condition_variable committed_;
+  std::vector<Pending*> queue_;  // guarded by groupMutex_: records waiting for the next commit
+  bool committing_ = false;      // guarded by groupMutex_
 };
 
 }  // namespace
 
-std::unique_ptr<RecordStore> OpenSqliteRecordStore(const std::string& path) {
-  return std::make_unique<SqliteRecordStore>(path);
+std::unique_ptr<RecordStore> OpenSqliteRecordStore(const std::string& path, bool queue) {
+  return std::make_unique<SqliteRecordStore>(path, queue);
 }
 
 }  // namespace qk

@@ -197,16 +197,13 @@ void RunEngine::runContinuous(const ContinuousOptions& co, const TestItemList& l
     const std::int64_t now = clock.nowMs();
     for (auto& [slot, pp] : running) {
       RunPort& p = *pp;
-      std::lock_guard lock(sc.scanLock());
-      if (p.verdictPublished || p.cutOff) continue;
-      PortContext& rec = sc.ports()[static_cast<std::size_t>(p.slot)];
+      std::unique_lock lock(sc.scanLock());
+      if (p.verdictPublished || p.recording || p.cutOff) continue;
       if (cutAll) {
-        CutOffPort(p, rec, kStoppedCode, clock);
-        recordEnd(rc, p.slot, rec);
+        cutOff(rc, p, kStoppedCode, lock);
         debugPrintf("Port%d: stopped by the operator", p.slot + 1);
       } else if (now >= p.deadline) {
-        CutOffPort(p, rec, kTimeoutCode, clock);
-        recordEnd(rc, p.slot, rec);
+        cutOff(rc, p, kTimeoutCode, lock);
         debugPrintf("Port%d: time-out after %d ms", p.slot + 1, timeoutMs);
       }
     }

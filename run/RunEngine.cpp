@@ -25,6 +25,10 @@ constexpr int kCapacityGB[] = {0, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024};
 constexpr std::int64_t kSweepMs = 50;
 // How long a device reset has to free a timed-out port before its USB port is reset.
 constexpr std::int64_t kUsbResetAfterMs = 2000;
+constexpr std::int64_t kCommandGraceMs = 1000;
+// How long a timed-out port's worker has to come back by itself (its command's
+// time-out, then the system's abort) before its drive is reset.
+constexpr std::int64_t kResetAfterMs = kCommandGraceMs + 3000;
 
 std::int64_t fileKiB(const std::string& path) {
   struct stat st {};
@@ -46,27 +50,37 @@ ReportFlash reportFlash(const GlobalParameter& gp, const ProfileSettings& s) {
 
 }  // namespace
 
-void CutOffPort(RunPort& p, PortContext& rec, int code, Clock& clock) {
-  p.cutOff = true;
+void CutOffRecord(PortContext& rec, int code) {
   rec.resultCode = rec.shownCode = code;
   rec.stepStatus[25] = -1;
   rec.yieldEvent = 0;  // a port cut off stays out of the yield count
+}
+
+void CutOffPort(RunPort& p, PortContext& rec, int code, Clock& clock) {
+  p.cutOff = true;
+  CutOffRecord(rec, code);
   p.stop.request_stop();
   if (code != kTimeoutCode) return;
-  // The worker may sit in a command the drive never answers, whose own
-  // time-out can run for minutes: reset the drive so that it returns.
+  // The worker may sit in a command the drive never answers. Its time-out
+  // ends a moment after the deadline (the transport's limit); a worker still
+  // not back then gets its drive reset.
   p.release = std::jthread([&p, &clock](std::stop_token st) {
     const int slot = p.slot + 1;
-    // A device reset may itself wait for the blocked command: it gets
-    // a thread of its own, and the port reset comes regardless.
+    auto stillBusy = [&](std::int64_t ms) {
+      for (std::int64_t waited = 0; waited < ms && !p.done; waited += kSweepMs) {
+        if (!clock.sleepFor(kSweepMs, st)) return false;
+      }
+      return !p.done.load();
+    };
+    // On Linux a device reset waits for the blocked command: issued while
+    // the system aborts that command, it only holds the run.
+    if (!stillBusy(kResetAfterMs)) return;
+    // It may wait all the same: a thread of its own, and the port reset comes regardless.
     std::jthread device([&p, slot] {
       const bool issued = p.ops->resetDrive(PassThrough::ResetLevel::Device);
       debugPrintf("Port%d: device reset %s", slot, issued ? "done" : "not available");
     });
-    for (std::int64_t waited = 0; waited < kUsbResetAfterMs && !p.done; waited += kSweepMs) {
-      if (!clock.sleepFor(kSweepMs, st)) return;
-    }
-    if (p.done) return;
+    if (!stillBusy(kUsbResetAfterMs)) return;
     const bool usb = p.ops->resetDrive(PassThrough::ResetLevel::UsbPort);
     debugPrintf("Port%d: USB port reset %s", slot, usb ? "issued" : "not available");
   });
@@ -386,19 +400,15 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
       RunPort& p = *pp;
       if (p.done) continue;
       running = true;
-      std::lock_guard lock(sc.scanLock());
-      // A worker whose verdict is out is only finishing: its result stands.
-      if (p.verdictPublished) continue;
+      std::unique_lock lock(sc.scanLock());
+      // A worker whose verdict is out (or on its way) is only finishing: its result stands.
+      if (p.verdictPublished || p.recording) continue;
       if (stopAll && !p.cutOff) {
-        PortContext& rec = sc.ports()[static_cast<std::size_t>(p.slot)];
-        CutOffPort(p, rec, kStoppedCode, clock);
-        recordEnd(rc, p.slot, rec);
+        cutOff(rc, p, kStoppedCode, lock);
         debugPrintf("Port%d: stopped by the operator", p.slot + 1);
       }
       if (!p.cutOff && now >= p.deadline) {
-        PortContext& rec = sc.ports()[static_cast<std::size_t>(p.slot)];
-        CutOffPort(p, rec, kTimeoutCode, clock);
-        recordEnd(rc, p.slot, rec);
+        cutOff(rc, p, kTimeoutCode, lock);
         debugPrintf("Port%d: time-out after %d ms", p.slot + 1, timeoutMs);
       }
     }
@@ -427,7 +437,9 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
 
   std::vector<RunPort*> endedPorts;
   for (auto& pp : ports) endedPorts.push_back(pp.get());
-  if (!writeEnds(rc, list, endedPorts, out.start, out.end, out)) return;
+  const bool logged = writeEnds(rc, list, endedPorts, out.start, out.end, out);
+  showUnrecorded(rc, out);
+  if (!logged) return;
   observer_.elapsed(ElapsedText((clock.nowMs() - startMs) / 1000));
   refreshSlots();
 
@@ -464,19 +476,36 @@ bool RunEngine::openRun(RunContext& rc, const RunOptions& options, RunOutcome& o
   return true;
 }
 
-// Under the scan lock, before the verdict reaches the slot table where it is counted.
+// Before the verdict reaches the slot table where it is counted.
 void RunEngine::recordEnd(RunContext& rc, int slot, const PortContext& rec) {
   std::string error;
-  if (!RecordDriveEnd(*rc.store, rc.records, slot, rec, station_.clock().localTime(), &error)) {
-    debugPrintf("Port%d: record not stored: %s", slot + 1, error.c_str());
+  DriveRecord written;
+  const bool ok = RecordDriveEnd(*rc.store, rc.records, slot, rec, station_.clock().localTime(), &error, &written);
+  if (!ok) debugPrintf("Port%d: record not stored: %s", slot + 1, error.c_str());
+  std::lock_guard lock(rc.recordMutex);
+  if (ok) {
+    rc.recorded[slot] = std::move(written);
+  } else {
+    rc.recorded.erase(slot);
     rc.unrecorded.push_back("Port" + std::to_string(slot + 1) + ": " + error);
   }
+}
+
+void RunEngine::cutOff(RunContext& rc, RunPort& p, int code, std::unique_lock<NamedLock>& lock) {
+  Scanner& sc = station_.scanner();
+  // The worker publishes nothing more from here on; its end is stored, then shown.
+  PortContext rec = sc.ports()[static_cast<std::size_t>(p.slot)];
+  CutOffPort(p, rec, code, station_.clock());
+  lock.unlock();
+  recordEnd(rc, p.slot, rec);
+  lock.lock();
+  CutOffRecord(sc.ports()[static_cast<std::size_t>(p.slot)], code);
 }
 
 void RunEngine::showUnrecorded(RunContext& rc, RunOutcome& out) {
   std::vector<std::string> lines;
   {
-    std::lock_guard lock(station_.scanner().scanLock());
+    std::lock_guard lock(rc.recordMutex);
     lines.swap(rc.unrecorded);
   }
   if (lines.empty()) return;
@@ -576,9 +605,19 @@ void RunEngine::startWorker(RunPort& p, RunContext& rc, WorkerSetup setup, const
                             std::function<void()> ended) {
   Scanner& sc = station_.scanner();
   auto publish = [this, &p, &sc, &rc](const PortContext& rec, const DetailBuffers* details) {
+    if (rec.stepStatus[25] != 0) {
+      bool first = false;
+      {
+        std::lock_guard lock(sc.scanLock());
+        if (p.cutOff) return;  // a cut-off port's record is final
+        // From here on the wait leaves this port alone: its verdict is on its way.
+        first = !p.recording;
+        p.recording = true;
+      }
+      if (first) recordEnd(rc, p.slot, rec);
+    }
     std::lock_guard lock(sc.scanLock());
-    if (p.cutOff) return;  // a cut-off port's record is final
-    if (rec.stepStatus[25] != 0 && !p.verdictPublished) recordEnd(rc, p.slot, rec);
+    if (p.cutOff) return;
     sc.ports()[static_cast<std::size_t>(p.slot)] = rec;
     if (rec.stepStatus[25] != 0) p.verdictPublished = true;
     if (details) *details_[static_cast<std::size_t>(p.slot)] = *details;
@@ -590,7 +629,7 @@ void RunEngine::startWorker(RunPort& p, RunContext& rc, WorkerSetup setup, const
   });
 }
 
-bool RunEngine::writeEnds(const RunContext& rc, const TestItemList& list, const std::vector<RunPort*>& ports,
+bool RunEngine::writeEnds(RunContext& rc, const TestItemList& list, const std::vector<RunPort*>& ports,
                           const LocalTime& start, const LocalTime& end, RunOutcome& out) {
   Scanner& sc = station_.scanner();
   const ProfileSettings& s = station_.profile().settings;
@@ -639,7 +678,12 @@ bool RunEngine::writeEnds(const RunContext& rc, const TestItemList& list, const 
 
   // Failure reports of the flash interface test, the pre-format and the capacity probe.
   const ReportFlash flash = reportFlash(station_.globalParameter(), s);
-  std::lock_guard lock(sc.scanLock());
+  struct WrittenReport {
+    int slot, shownCode;
+    std::string path;
+  };
+  std::vector<WrittenReport> written;
+  std::unique_lock lock(sc.scanLock());
   for (RunPort* pp : ports) {
     PortContext& rec = sc.ports()[static_cast<std::size_t>(pp->slot)];
     if (rec.resultCode != 3 && rec.resultCode != 5 && rec.resultCode != kCapacityProbeCode) continue;
@@ -648,8 +692,24 @@ bool RunEngine::writeEnds(const RunContext& rc, const TestItemList& list, const 
                  : rec.resultCode == 5 ? StepReport(record, flash, &rec)
                                        : ErrorDialogLines(rec.resultCode, record, flash);
     std::string path = WriteFailureReport(rc.logPath, end, pp->slot, rec.serialNumber.str(), ReportText(lines));
-    if (!path.empty()) out.reportFiles.push_back(path);
+    if (!path.empty()) {
+      out.reportFiles.push_back(path);
+      written.push_back({pp->slot, rec.shownCode, path});
+    }
   }
+  lock.unlock();
+  // The drives' records learn where their reports are, and the code the slots now show.
+  std::lock_guard recordLock(rc.recordMutex);
+  for (const auto& w : written) {
+    auto r = rc.recorded.find(w.slot);
+    if (r == rc.recorded.end()) continue;  // already reported as not stored
+    std::string error;
+    if (!RecordFailureReport(*rc.store, r->second, w.path, w.shownCode, &error)) {
+      debugPrintf("Port%d: failure report not recorded: %s", w.slot + 1, error.c_str());
+      rc.unrecorded.push_back("Port" + std::to_string(w.slot + 1) + ": " + error);
+    }
+  }
+  for (RunPort* pp : ports) rc.recorded.erase(pp->slot);
   return true;
 }
 

@@ -5,6 +5,7 @@
 // the serial bookkeeping.
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -139,12 +140,19 @@ class RunEngine {
     // from the last row written, not from the counter, which may hold ends
     // whose rows are still to come.
     bool rowsByDrive = false;
-    std::vector<std::string> unrecorded;  // guarded by the scan lock
+    std::mutex recordMutex;
+    std::vector<std::string> unrecorded;  // guarded by recordMutex
+    // The record of each port's drive as last stored, until its failure report is added; guarded by recordMutex.
+    std::map<int, DriveRecord> recorded;
   };
   RunOutcome begin(const RunOptions& options, const std::function<void(const TestItemList&, RunOutcome&)>& body);
   void runContinuous(const ContinuousOptions& options, const TestItemList& list, RunOutcome& out);
   bool openRun(RunContext& rc, const RunOptions& options, RunOutcome& out);
+  // Outside the scan lock: the display and the other ports go on while the store writes.
   void recordEnd(RunContext& rc, int slot, const PortContext& rec);
+  // Cuts a running port off with `code` and stores its end, then shows it on
+  // the live slot. `lock` holds the scan lock; it is let go while the store writes.
+  void cutOff(RunContext& rc, RunPort& p, int code, std::unique_lock<NamedLock>& lock);
   void showUnrecorded(RunContext& rc, RunOutcome& out);
   // `count` serials for ports about to start; the advanced serial and the
   // counters are stored first. False (refused, shown) when they cannot be.
@@ -155,7 +163,7 @@ class RunEngine {
                    std::function<void()> ended);
   // The run-log rows and failure reports of ended ports. False when the log
   // could not be written (shown).
-  bool writeEnds(const RunContext& rc, const TestItemList& list, const std::vector<RunPort*>& ports,
+  bool writeEnds(RunContext& rc, const TestItemList& list, const std::vector<RunPort*>& ports,
                  const LocalTime& start, const LocalTime& end, RunOutcome& out);
   void refreshSlots();
   // A refusal found once the drives are bound: shown, and no worker starts.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <stop_token>
+#include <string>
 #include <thread>
 
 #include "platform/Clock.h"
@@ -20,9 +21,11 @@ struct RunPort {
   std::stop_source stop;
   std::atomic<bool> done{false};
   bool cutOff = false;            // guarded by the scan lock
+  bool recording = false;         // guarded by the scan lock: the worker's verdict is being stored
   bool verdictPublished = false;  // guarded by the scan lock: the worker's verdict is on the record
   bool seen = false;              // its end was noticed by the wait
   std::int64_t deadline = 0;
+  std::string path;               // the drive's node, whose commands the deadline bounds
   LocalTime startTime;            // when its worker started
   std::int64_t startMs = 0;
   int sequence = 0;               // in start order, from 1 (continuous production)
@@ -37,5 +40,7 @@ struct RunPort {
 // command it never answers returns. Call under the scan lock, with the port's
 // record of the live table.
 void CutOffPort(RunPort& port, PortContext& record, int code, Clock& clock);
+// What a cut-off gives a record: the code, a failed verdict, no yield event.
+void CutOffRecord(PortContext& record, int code);
 
 }  // namespace qk

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <set>
@@ -45,7 +46,8 @@ class DriveRecords : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(WriteSampleData(home.path())); }
 
-  void start(int drives, const std::string& profile, std::set<int> failingSlots = {}) {
+  void start(int drives, const std::string& profile, std::set<int> failingSlots = {},
+             std::map<int, std::string> failingStep = {}, std::map<int, std::array<std::uint32_t, 5>> badTotals = {}) {
     std::string bench = "[Hub1]\nParent=root\nKind=usb2\nPorts=7\n";
     for (int d = 1; d <= drives; ++d) {
       bench += "[Drive" + std::to_string(d) + "]\nAt=Hub1:" + std::to_string(d) + "\nToken=R20X\nFlash=WBG\n";
@@ -56,10 +58,11 @@ class DriveRecords : public ::testing::Test {
     ASSERT_EQ(station->startUp("", home.file("t.bench"), &clock), Station::StartResult::Ok);
     engine = std::make_unique<RunEngine>(
         *station,
-        [failingSlots](int slot, const PortContext&, const GlobalParameter&, std::stop_token) {
+        [failingSlots, failingStep, badTotals](int slot, const PortContext&, const GlobalParameter&, std::stop_token) {
           auto ops = std::make_unique<test::ScriptedOps>();
           if (failingSlots.count(slot)) ops->failing.insert("download");
-          ops->badTotals = {12, 0, 0, 0, 0};
+          if (failingStep.count(slot)) ops->failing.insert(failingStep.at(slot));
+          ops->badTotals = badTotals.count(slot) ? badTotals.at(slot) : std::array<std::uint32_t, 5>{12, 0, 0, 0, 0};
           return ops;
         },
         observer);
@@ -156,4 +159,99 @@ TEST_F(DriveRecords, StoppedDrivesAreRecordedAsFailed) {
     EXPECT_EQ(r.verdict, "Fail");
     EXPECT_EQ(r.resultCode, -1);
   }
+}
+
+// What the run learns of a drive beyond its verdict: the early and later bad
+// blocks the table check counted, and the failure report written at the end.
+TEST_F(DriveRecords, BadBlockCountsAndFailureReportsReachTheRecord) {
+  start(3,
+        "[TestItems]\nEnDownload=1\nEnPreFormat=1\nEnCheckTables=1\n[DeviceSetting]\nSNAutoInc=1\nSNDecimal=1\n"
+        "SNMinLength=6\nSerialNum=000100\n",
+        {}, {{1, "preformat"}}, {{2, {12, 1, 0, 2, 0}}});
+  const RunOutcome out = engine->start({});
+  ASSERT_TRUE(out.ran);
+  EXPECT_FALSE(out.recordsFailed);
+  ASSERT_EQ(out.reportFiles.size(), 1u);
+
+  std::map<int, DriveRecord> bySlot;
+  for (auto& r : OpenSqliteRecordStore(dbPath())->query({}, nullptr)) bySlot[r.slot] = r;
+  ASSERT_EQ(bySlot.size(), 3u);
+  EXPECT_EQ(bySlot[1].verdict, "Pass");
+  EXPECT_EQ(bySlot[1].badEarly, 12);
+  EXPECT_EQ(bySlot[1].badLater, 0);
+  EXPECT_EQ(bySlot[1].failureReport, "");
+  // Later bad blocks of any kind fail the table check; the record says how many.
+  EXPECT_EQ(bySlot[3].verdict, "Fail");
+  EXPECT_EQ(bySlot[3].badEarly, 12);
+  EXPECT_EQ(bySlot[3].badLater, 3);
+  EXPECT_EQ(bySlot[3].badBlocks, "12,1,0,2,0");
+
+  const DriveRecord& failed = bySlot[2];
+  EXPECT_EQ(failed.verdict, "Fail");
+  EXPECT_EQ(failed.badEarly, std::nullopt) << "the table check never ran";
+  EXPECT_EQ(failed.failureReport, out.reportFiles[0]);
+  EXPECT_TRUE(std::filesystem::exists(failed.failureReport));
+  // The code the slot shows after the report refined it.
+  std::lock_guard lock(station->scanner().scanLock());
+  EXPECT_EQ(failed.shownCode, station->scanner().ports()[1].shownCode);
+}
+
+namespace {
+
+// A store that holds each write until the test lets it go.
+class HeldStore : public RecordStore {
+ public:
+  explicit HeldStore(std::unique_ptr<RecordStore> inner) : inner_(std::move(inner)) {}
+  bool check(std::string* error) override { return inner_->check(error); }
+  bool write(const DriveRecord& record, std::string* error) override {
+    std::unique_lock lock(mutex_);
+    ++entered_;
+    changed_.notify_all();
+    // Bounded: an engine that waits on the store under the port table's lock would hang here.
+    if (!changed_.wait_for(lock, test::kWaitLimit, [this] { return released_; })) ADD_FAILURE() << "never released";
+    return inner_->write(record, error);
+  }
+  std::vector<DriveRecord> query(const RecordFilter& f, std::string* error) override { return inner_->query(f, error); }
+  std::optional<RecordStats> stats(std::string* error) override { return inner_->stats(error); }
+  bool remove(std::int64_t id, std::string* error) override { return inner_->remove(id, error); }
+  std::string location() const override { return inner_->location(); }
+
+  bool waitEntered() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, test::kWaitLimit, [this] { return entered_ > 0; });
+  }
+  void release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::unique_ptr<RecordStore> inner_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int entered_ = 0;
+  bool released_ = false;
+};
+
+}  // namespace
+
+// While a drive's record is being written, the port table is free (the display
+// and the other drives go on) and the drive's verdict is not in it yet.
+TEST_F(DriveRecords, TheStoreIsWrittenWithoutThePortTable) {
+  start(1, kProfile);
+  auto held = std::make_unique<HeldStore>(OpenSqliteRecordStore(dbPath()));
+  HeldStore& store = *held;
+  station->setRecordStore(std::move(held));
+  RunOutcome out;
+  std::jthread run([&] { out = engine->start({}); });
+  ASSERT_TRUE(store.waitEntered());
+  {
+    std::lock_guard lock(station->scanner().scanLock());
+    EXPECT_EQ(station->scanner().ports()[0].stepStatus[25], 0) << "the verdict came before its record";
+  }
+  store.release();
+  run.join();
+  ASSERT_TRUE(out.ran);
+  EXPECT_EQ(OpenSqliteRecordStore(dbPath())->query({}, nullptr).size(), 1u);
 }

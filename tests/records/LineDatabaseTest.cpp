@@ -4,7 +4,11 @@
 
 #include <signal.h>
 
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -81,6 +85,10 @@ TEST(LineDatabase, RecordsKeptThroughAnOutageArriveOnce) {
   ASSERT_TRUE(store->check(&error)) << error;
   ASSERT_TRUE(store->write(record("A"), &error)) << error;
 
+  const std::string spool = log.file(kSpoolFileName);
+  auto sent = [&] { return OpenSqliteRecordStore(spool)->query({}, nullptr).empty(); };
+  ASSERT_TRUE(test::waitUntil(sent));
+
   ASSERT_TRUE(server.stop());
   // Mid-run the drives' records wait locally: nothing is reported lost.
   EXPECT_TRUE(store->write(record("B"), &error)) << error;
@@ -88,6 +96,12 @@ TEST(LineDatabase, RecordsKeptThroughAnOutageArriveOnce) {
   // A START now is refused.
   EXPECT_FALSE(store->check(&error));
   EXPECT_NE(error.find("record database"), std::string::npos) << error;
+  // What waits is shown, marked as not yet sent, with the reason the rest is not.
+  error.clear();
+  auto waiting = OpenRecordStore(server.url(), log.path(), nullptr)->query({}, &error);
+  EXPECT_NE(error.find("record database"), std::string::npos) << error;
+  ASSERT_EQ(waiting.size(), 2u);
+  EXPECT_TRUE(waiting[0].pending && waiting[1].pending);
 
   ASSERT_TRUE(server.start());
   ASSERT_TRUE(store->check(&error)) << error;  // the spool goes first
@@ -95,12 +109,53 @@ TEST(LineDatabase, RecordsKeptThroughAnOutageArriveOnce) {
   d.key = "fixed-key";
   ASSERT_TRUE(store->write(d, &error)) << error;
   ASSERT_TRUE(store->write(d, &error)) << error;  // sent again: still one record
+  ASSERT_TRUE(test::waitUntil(sent));
 
+  error.clear();
   auto all = store->query({}, &error);
+  EXPECT_EQ(error, "");
   std::multiset<std::string> serials;
-  for (const auto& r : all) serials.insert(r.serial);
+  for (const auto& r : all) {
+    serials.insert(r.serial);
+    EXPECT_FALSE(r.pending) << r.serial;
+  }
   EXPECT_EQ(serials, (std::multiset<std::string>{"A", "B", "C", "D"}));
-  EXPECT_TRUE(OpenSqliteRecordStore(log.file(kSpoolFileName))->query({}, nullptr).empty());
+  auto stats = store->stats(&error);
+  ASSERT_TRUE(stats) << error;
+  ASSERT_EQ(stats->perDay.size(), 1u);
+  EXPECT_EQ(stats->perDay[0].pass, 4);
+}
+
+// A record learns its failure report after it was stored; wherever it is by
+// then (spooled or sent), the line database ends with one record that has it.
+TEST(LineDatabase, ARewrittenRecordArrivesOnceInItsNewestForm) {
+  test::PgServer server;
+  QK_NEED_SERVER(server);
+  test::TempDir log;
+  auto store = OpenRecordStore(server.url(), log.path(), nullptr);
+  std::string error;
+  ASSERT_TRUE(store->check(&error)) << error;
+  const std::string spool = log.file(kSpoolFileName);
+  auto sent = [&] { return OpenSqliteRecordStore(spool)->query({}, nullptr).empty(); };
+  DriveRecord sentFirst = record("E"), spooledFirst = record("F");
+  sentFirst.key = "key-e";
+  spooledFirst.key = "key-f";
+  ASSERT_TRUE(store->write(sentFirst, &error)) << error;
+  ASSERT_TRUE(test::waitUntil(sent));
+  ASSERT_TRUE(server.stop());
+  ASSERT_TRUE(store->write(spooledFirst, &error)) << error;
+  sentFirst.failureReport = "Error_E.txt";
+  spooledFirst.failureReport = "Error_F.txt";
+  ASSERT_TRUE(store->write(sentFirst, &error)) << error;
+  ASSERT_TRUE(store->write(spooledFirst, &error)) << error;
+  EXPECT_EQ(OpenSqliteRecordStore(spool)->query({}, nullptr).size(), 2u);
+
+  ASSERT_TRUE(server.start());
+  ASSERT_TRUE(store->check(&error)) << error;
+  ASSERT_TRUE(test::waitUntil(sent));
+  std::map<std::string, std::string> reports;
+  for (const auto& r : store->query({}, &error)) EXPECT_TRUE(reports.emplace(r.serial, r.failureReport).second);
+  EXPECT_EQ(reports, (std::map<std::string, std::string>{{"E", "Error_E.txt"}, {"F", "Error_F.txt"}})) << error;
 }
 
 TEST(LineDatabase, StartRefusesWhenTheDatabaseIsAway) {
@@ -141,7 +196,13 @@ TEST(LineDatabase, StationsStartingTogetherNeverShareASerial) {
     for (const auto& out : outs) ASSERT_TRUE(out.ran) << out.refusal.value_or("");
   }
   std::string error;
-  auto all = OpenRecordStore(server.url(), "", nullptr)->query({}, &error);
+  auto line_db = OpenRecordStore(server.url(), "", nullptr);
+  std::vector<DriveRecord> all;
+  // Each station's sender delivers in the background.
+  test::waitUntil([&] {
+    all = line_db->query({}, &error);
+    return all.size() >= static_cast<std::size_t>(kStations * kDrives * kRounds);
+  });
   ASSERT_EQ(all.size(), static_cast<std::size_t>(kStations * kDrives * kRounds)) << error;
   std::set<std::string> serials;
   for (const auto& r : all) EXPECT_TRUE(serials.insert(r.serial).second) << "serial handed out twice: " << r.serial;
@@ -195,11 +256,45 @@ TEST(LineDatabase, AKilledStationsSerialsAreNeverReissued) {
   LineStation other;
   ASSERT_NO_FATAL_FAILURE(other.start(server.url(), 4, "line-a-1"));
   ASSERT_TRUE(other.engine->start({}).ran);
-  RecordFilter mine;
   std::string error;
-  for (const auto& r : OpenRecordStore(server.url(), "", nullptr)->query(mine, &error)) {
-    if (r.station == "line-a-1") {
-      EXPECT_GE(r.serial, after) << "a serial of the killed station came round again";
+  std::vector<DriveRecord> mine;
+  auto line_db = OpenRecordStore(server.url(), "", nullptr);
+  ASSERT_TRUE(test::waitUntil([&] {
+    mine.clear();
+    for (auto& r : line_db->query({}, &error)) {
+      if (r.station == "line-a-1") mine.push_back(r);
     }
-  }
+    return mine.size() == 4;
+  })) << error;
+  for (const auto& r : mine) EXPECT_GE(r.serial, after) << "a serial of the killed station came round again";
+}
+
+// `records` on a station whose line database is away: what waits in its spool
+// is shown, marked, and the exit code says the rest is missing.
+TEST(LineDatabase, RecordsShowWhatStillWaitsToBeSent) {
+  test::PgServer server;
+  QK_NEED_SERVER(server);
+  test::TempDir home;
+  ASSERT_TRUE(WriteSampleData(home.path()));
+  std::filesystem::create_directories(home.file("log"));
+  const std::string logFolder = home.file("log") + "/";
+  auto store = OpenRecordStore(server.url(), logFolder, nullptr);
+  std::string error;
+  ASSERT_TRUE(store->check(&error)) << error;
+  ASSERT_TRUE(server.stop());
+  ASSERT_TRUE(store->write(record("W1"), &error)) << error;
+
+  auto r = test::runCliIn(home.path(), "--records " + server.url() + " records");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("W1"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("(not yet sent)"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("record database"), std::string::npos) << r.err;
+
+  ASSERT_TRUE(server.start());
+  ASSERT_TRUE(test::waitUntil([&] { return OpenSqliteRecordStore(logFolder + kSpoolFileName)->query({}, nullptr).empty(); }));
+  r = test::runCliIn(home.path(), "--records " + server.url() + " records --json");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  auto all = nlohmann::json::parse(r.out);
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0]["pending"], false);
 }

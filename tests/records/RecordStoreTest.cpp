@@ -8,8 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "records/RecordStore.h"
 #include "support/TempDir.h"
@@ -151,4 +154,111 @@ TEST(RecordStore, KillNineLosesNoWrittenRecord) {
   // Only whole records: the ones reported, and those written after the last report was read.
   EXPECT_EQ(serials.size(), records.size());
   for (std::size_t i = 0; i < records.size(); ++i) EXPECT_EQ(records[i].serial, "K" + std::to_string(i));
+}
+
+// A record written again under its key is the same record with more known: it
+// keeps its place. In the spool (a queue) it goes to the end, after the old row.
+TEST(RecordStore, ARecordRewrittenUnderItsKeyIsStoredOnce) {
+  test::TempDir dir;
+  for (bool queue : {false, true}) {
+    auto store = OpenSqliteRecordStore(dir.file(queue ? "spool.db" : "records.db"), queue);
+    std::string error;
+    DriveRecord a = record("A", "Fail", "2026-12-08 10:00:00");
+    a.key = "key-a";
+    DriveRecord b = record("B", "Pass", "2026-12-08 10:00:01");
+    b.key = "key-b";
+    ASSERT_TRUE(store->write(a, &error)) << error;
+    ASSERT_TRUE(store->write(b, &error)) << error;
+    a.failureReport = "/log/Error_202612081000_01_A.txt";
+    ASSERT_TRUE(store->write(a, &error)) << error;
+    // Records without a key (written before keys were kept) are never merged.
+    ASSERT_TRUE(store->write(record("C", "Pass", "2026-12-08 10:00:02"), &error)) << error;
+    ASSERT_TRUE(store->write(record("C", "Pass", "2026-12-08 10:00:02"), &error)) << error;
+
+    auto all = store->query({}, &error);
+    EXPECT_EQ(serialsOf(all), queue ? (std::vector<std::string>{"B", "A", "C", "C"})
+                                    : (std::vector<std::string>{"A", "B", "C", "C"}))
+        << (queue ? "queue" : "store");
+    for (const auto& r : all) {
+      if (r.serial == "A") {
+        EXPECT_EQ(r.failureReport, a.failureReport);
+      }
+    }
+  }
+}
+
+// A records.db of the previous station version (keys not yet unique) opens,
+// keeps its records and takes new ones.
+TEST(RecordStore, AnEarlierSchemaIsUpgradedInPlace) {
+  test::TempDir dir;
+  const std::string path = dir.file("records.db");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  const char* v1 = R"(
+CREATE TABLE drive_record (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  station TEXT NOT NULL, slot INTEGER NOT NULL, serial TEXT NOT NULL,
+  verdict TEXT NOT NULL, result_code INTEGER NOT NULL, shown_code INTEGER NOT NULL,
+  short_code TEXT NOT NULL, failure_text TEXT NOT NULL,
+  start_time TEXT NOT NULL, end_time TEXT NOT NULL,
+  profile_file TEXT NOT NULL, profile_hash TEXT NOT NULL,
+  firmware_files TEXT NOT NULL, firmware_versions TEXT NOT NULL,
+  flash_type TEXT NOT NULL, flash_ids TEXT NOT NULL,
+  channel INTEGER NOT NULL, bank INTEGER NOT NULL,
+  bad_early INTEGER, bad_later INTEGER, bad_blocks TEXT NOT NULL DEFAULT '',
+  temperature INTEGER NOT NULL, capacity_mb INTEGER NOT NULL,
+  step_status TEXT NOT NULL, run_log TEXT NOT NULL, failure_report TEXT NOT NULL,
+  record_key TEXT NOT NULL DEFAULT '');
+CREATE INDEX drive_record_serial ON drive_record(serial);
+CREATE INDEX drive_record_end ON drive_record(end_time);
+PRAGMA user_version=1;
+)";
+  ASSERT_EQ(sqlite3_exec(db, v1, nullptr, nullptr, nullptr), SQLITE_OK);
+  // Two old records without a key, and one spooled twice under the same key.
+  for (const char* row : {"('O1', '')", "('O2', '')", "('O3', 'k3')", "('O3', 'k3')"}) {
+    const std::string sql =
+        std::string("INSERT INTO drive_record (station, slot, verdict, result_code, shown_code, short_code, "
+                    "failure_text, start_time, end_time, profile_file, profile_hash, firmware_files, "
+                    "firmware_versions, flash_type, flash_ids, channel, bank, temperature, capacity_mb, step_status, "
+                    "run_log, failure_report, serial, record_key) VALUES ('old', 1, 'Pass', 0, 0, '', '', "
+                    "'2026-12-01 08:00:00', '2026-12-01 08:00:00', '', '', '', '', 'WBG', '', 0, 0, 0, 0, '', '', '', ") +
+        std::string(row).substr(1);
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  }
+  sqlite3_close(db);
+
+  auto store = OpenSqliteRecordStore(path);
+  std::string error;
+  ASSERT_TRUE(store->check(&error)) << error;
+  DriveRecord n = record("N1", "Pass", "2026-12-08 10:00:00");
+  n.key = "k3";  // the same key as the old duplicate: the store now holds one record per key
+  ASSERT_TRUE(store->write(n, &error)) << error;
+  EXPECT_EQ(serialsOf(store->query({}, &error)), (std::vector<std::string>{"O1", "O2", "N1"})) << error;
+}
+
+// Drives that end together share commits: every writer gets its own answer
+// and every record is there once.
+TEST(RecordStore, WritersEndingTogetherAreAllStored) {
+  test::TempDir dir;
+  auto store = OpenSqliteRecordStore(dir.file("records.db"));
+  ASSERT_TRUE(store->check(nullptr));
+  constexpr int kDrives = 40;
+  std::atomic<int> waiting{kDrives}, stored{0};
+  {
+    std::vector<std::jthread> drives;
+    for (int d = 0; d < kDrives; ++d) {
+      drives.emplace_back([&, d] {
+        DriveRecord r = record("T" + std::to_string(d), "Pass", "2026-12-08 10:00:00");
+        r.key = "key-" + std::to_string(d);
+        --waiting;
+        while (waiting > 0) std::this_thread::yield();
+        std::string error;
+        if (store->write(r, &error)) ++stored;
+      });
+    }
+  }
+  EXPECT_EQ(stored, kDrives);
+  std::set<std::string> serials;
+  for (const auto& r : store->query({}, nullptr)) EXPECT_TRUE(serials.insert(r.serial).second) << r.serial;
+  EXPECT_EQ(serials.size(), static_cast<std::size_t>(kDrives));
 }

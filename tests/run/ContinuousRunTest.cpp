@@ -151,8 +151,8 @@ TEST_F(ContinuousLine, ADrivePulledWhileItRunsGetsItsFailureAndTheFeedGoesOn) {
     const int n = std::stoi(e.devicePath.substr(e.devicePath.find("Feed") + 4));
     EXPECT_EQ(e.pass, n % 2 == 1) << e.devicePath;
     if (n % 2 == 0) {
+      // The feeder swaps into whichever port frees first, so the slot may be either.
       EXPECT_NE(e.resultCode, 0) << e.devicePath;
-      EXPECT_EQ(e.slot, 1);
     }
   }
   EXPECT_EQ(logRows(), 6);
