@@ -24,6 +24,7 @@ constexpr int kCapacityGB[] = {0, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024};
 constexpr std::int64_t kSweepMs = 50;
 // How long a device reset has to free a timed-out port before its USB port is reset.
 constexpr std::int64_t kUsbResetAfterMs = 2000;
+constexpr std::int64_t kCommandGraceMs = 1000;
 
 std::int64_t fileKiB(const std::string& path) {
   struct stat st {};
@@ -382,6 +383,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     bool verdictPublished = false;  // guarded by the scan lock: the worker's verdict is on the record
     bool seen = false;    // its end was noticed by the wait
     std::int64_t deadline = 0;
+    std::string path;  // the drive's node, whose commands the deadline bounds
     std::jthread thread;
     std::jthread release;  // resets a timed-out port's drive; ends before `thread` is joined
   };
@@ -417,6 +419,10 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     setups.push_back(std::move(setup));
     records.push_back(sc.ports()[static_cast<std::size_t>(p.slot)]);
     p.deadline = clock.nowMs() + clock.scaleTimeout(s.TimeOut);
+    // The drive's commands end a moment after the port's time-out, once its
+    // record is cut off: a hung command cannot hold the run past it.
+    p.path = records.back().devicePath.str();
+    station_.transport().limitCommands(p.path, p.deadline + kCommandGraceMs);
   }
   const std::int32_t timeoutMs = s.TimeOut;
   std::mutex endedMutex;
@@ -508,6 +514,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     for (auto& pp : ports) pp->seen = pp->done;
   }
   for (auto& p : ports) p->thread.join();  // the run ends only when every worker has left
+  for (auto& p : ports) station_.transport().unlimitCommands(p->path);
   if (!unrecorded.empty()) {
     std::string text = "The records of these drives could not be stored:";
     for (const auto& line : unrecorded) text += "\n" + line;

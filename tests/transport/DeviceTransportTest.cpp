@@ -238,3 +238,29 @@ TEST(LinuxPassThrough, MissingNodeFailsToOpenAndCharacterDevicesHaveNumbers) {
   EXPECT_EQ(n.minor, 3u);
   EXPECT_EQ(t.GetDeviceNumber("/nonexistent/sdq", n), 0);
 }
+
+// A hung drive's command ends only at its own time-out (the system's resets
+// wait for it): once a port has a deadline, no command of its drive may
+// outlast it, or the run waits minutes for a drive it has already cut off.
+TEST_F(TimeOuts, APortsDeadlineCutsItsDrivesCommandsButNoOthers) {
+  std::uint8_t cdb[12] = {0xFF};
+  std::uint8_t buf[512];
+  auto last = [&] { return pt.requests.back().timeoutMs; };
+  state.setTransportPath(TransportPath::UsbPath);
+  t.limitCommands(path, clock.nowMs() + 60000);
+  t.SendCommand(path, true, cdb, 12, buf, 512);
+  EXPECT_EQ(last(), 60000u);
+  t.SendCommand(path, false, cdb, 12, buf, 512);
+  EXPECT_EQ(last(), 10000u);  // shorter of its own: kept
+  t.SendCommand("/dev/sdy", true, cdb, 12, buf, 512);
+  EXPECT_EQ(last(), 300000u);
+  clock.advance(59900);
+  t.ReadSectors(path, buf, 0, 512);
+  EXPECT_EQ(last(), static_cast<std::uint32_t>(DeviceTransport::kLastCommandMs));
+  clock.advance(100000);  // past it: a short time-out, never none (0 is the system's default)
+  t.SendCommand(path, true, cdb, 12, buf, 512);
+  EXPECT_EQ(last(), static_cast<std::uint32_t>(DeviceTransport::kLastCommandMs));
+  t.unlimitCommands(path);
+  t.SendCommand(path, true, cdb, 12, buf, 512);
+  EXPECT_EQ(last(), 300000u);
+}
