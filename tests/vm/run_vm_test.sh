@@ -8,7 +8,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=$(cd "${1:?usage: run_vm_test.sh BUILD_DIR [TIMEOUT_SECONDS]}" && pwd)
-limit=${2:-600}
+limit=${2:-900}
 
 # The newest installed Debian kernel with its modules.
 kernel="" kver=""
