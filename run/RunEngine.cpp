@@ -25,6 +25,9 @@ constexpr std::int64_t kSweepMs = 50;
 // How long a device reset has to free a timed-out port before its USB port is reset.
 constexpr std::int64_t kUsbResetAfterMs = 2000;
 constexpr std::int64_t kCommandGraceMs = 1000;
+// How long a timed-out port's worker has to come back by itself (its command's
+// time-out, then the system's abort) before its drive is reset.
+constexpr std::int64_t kResetAfterMs = kCommandGraceMs + 2000;
 
 std::int64_t fileKiB(const std::string& path) {
   struct stat st {};
@@ -481,20 +484,26 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
         p.stop.request_stop();
         recordEnd(p.slot, rec);
         debugPrintf("Port%d: time-out after %d ms", p.slot + 1, timeoutMs);
-        // The worker may sit in a command the drive never answers, whose own
-        // time-out can run for minutes: reset the drive so that it returns.
+        // The worker may sit in a command the drive never answers. Its
+        // time-out ends a moment after the deadline (the transport's limit);
+        // a worker still not back then gets its drive reset.
         p.release = std::jthread([&p, &clock](std::stop_token st) {
           const int slot = p.slot + 1;
-          // A device reset may itself wait for the blocked command: it gets
-          // a thread of its own, and the port reset comes regardless.
+          auto stillBusy = [&](std::int64_t ms) {
+            for (std::int64_t waited = 0; waited < ms && !p.done; waited += kSweepMs) {
+              if (!clock.sleepFor(kSweepMs, st)) return false;
+            }
+            return !p.done.load();
+          };
+          // On Linux a device reset waits for the blocked command: issued
+          // while the system aborts that command, it only holds the run.
+          if (!stillBusy(kResetAfterMs)) return;
+          // It may wait all the same: a thread of its own, and the port reset comes regardless.
           std::jthread device([&p, slot] {
             const bool issued = p.ops->resetDrive(PassThrough::ResetLevel::Device);
             debugPrintf("Port%d: device reset %s", slot, issued ? "done" : "not available");
           });
-          for (std::int64_t waited = 0; waited < kUsbResetAfterMs && !p.done; waited += kSweepMs) {
-            if (!clock.sleepFor(kSweepMs, st)) return;
-          }
-          if (p.done) return;
+          if (!stillBusy(kUsbResetAfterMs)) return;
           const bool usb = p.ops->resetDrive(PassThrough::ResetLevel::UsbPort);
           debugPrintf("Port%d: USB port reset %s", slot, usb ? "issued" : "not available");
         });

@@ -84,7 +84,7 @@ else
 fi
 
 # --- an operator without root: the station names what is missing; given the
-# group (the package's udev rule sets the nodes' group) and the capability on
+# group (the package's udev rule sets the nodes' group), and the capability on
 # the program, the same operator works. The capability needs a file system
 # with security attributes: /tmp's tmpfs has them.
 add_operator
@@ -105,9 +105,12 @@ else
   fail "op-rule-sets-group" "$(ls -l $SG $D)"
 fi
 # Disk commands need only the node; the drive's vendor commands need the capability.
-as_op /qk/bin/qkstation-cli --home /tmp/ophome detail 17 > /tmp/op-group.txt 2>&1
-check "op-group-without-capability-named" /tmp/op-group.txt \
-  "^No permission: $SG refuses vendor commands without the capability CAP_SYS_RAWIO"
+# With the group the generic node opens read-write, and the kernel lets any
+# command through such a handle: the vendor commands work even before the
+# capability is given (it matters for a disk without a generic node).
+as_op /qk/bin/qkstation-cli --home /tmp/ophome autodetect > /tmp/op-group.txt 2>&1
+check "op-group-vendor-commands" /tmp/op-group.txt "^Port17:" "WBG"
+if grep -q "No permission" /tmp/op-group.txt; then fail "op-group-no-permission-message" "$(cat /tmp/op-group.txt)"; fi
 mkdir -p /tmp/opbin; cp /qk/bin/qkstation-cli /tmp/opbin/; chmod 755 /tmp/opbin /tmp/opbin/qkstation-cli
 if setcap cap_sys_rawio+ep /tmp/opbin/qkstation-cli 2>/tmp/setcap.err; then
   as_op /tmp/opbin/qkstation-cli --home /tmp/ophome scan > /tmp/op-works.txt 2>&1
@@ -116,9 +119,9 @@ if setcap cap_sys_rawio+ep /tmp/opbin/qkstation-cli 2>/tmp/setcap.err; then
   else
     fail "op-group-and-capability-scan" "$(getcap /tmp/opbin/qkstation-cli) $(tr '\n' '|' < /tmp/op-works.txt)"
   fi
-  as_op /tmp/opbin/qkstation-cli --home /tmp/ophome detail 17 > /tmp/op-detail.txt 2>&1
+  as_op /tmp/opbin/qkstation-cli --home /tmp/ophome autodetect > /tmp/op-detail.txt 2>&1
   echo "exit $?" >> /tmp/op-detail.txt
-  if grep -q "^exit 0" /tmp/op-detail.txt && ! grep -q "No permission" /tmp/op-detail.txt; then
+  if grep -q "^exit 0" /tmp/op-detail.txt && grep -q "WBG" /tmp/op-detail.txt && ! grep -q "No permission" /tmp/op-detail.txt; then
     pass "op-group-and-capability-vendor-commands"
   else
     fail "op-group-and-capability-vendor-commands" "$(tr '\n' '|' < /tmp/op-detail.txt)"
@@ -129,26 +132,28 @@ fi
 
 # --- speed through the real kernel, a measurement: the station's write+verify
 # of N % of the drive against dd writing and reading the same amount with
-# direct I/O in the same transfer size. The station's start (scan, identify)
-# and its fixed 3 s pause between the passes are left out: they are what
-# `rwtest --percent 0` takes.
+# direct I/O in the same transfer size, best of two rounds each. The station's
+# figure is its R/W test's own time (its debug log) less the test's fixed 3 s
+# pause between the passes: the start of the program (scan, identify) is not
+# the disk access being compared.
 now_cs() { tr -d . < /proc/uptime | cut -d" " -f1; }
 pct=4 bs=65536
 bytes=$(( $(cat /sys/block/${D#/dev/}/size) * 512 * pct / 100 ))
-best_s=999999 best_d=999999 best_z=999999
+best_s=999999 best_d=999999
 for round in 1 2; do
-  t0=$(now_cs); $CLI rwtest 17 --percent 0 > /tmp/rate0.txt 2>&1; t1=$(now_cs)
-  $CLI rwtest 17 --percent $pct > /tmp/rate.txt 2>&1; t2=$(now_cs)
+  QK_DEBUG=1 $CLI rwtest 17 --percent $pct > /tmp/rate.txt 2> /tmp/rate.err
+  ms=$(sed -n 's/^Port17: R\/W test took \([0-9]*\) ms$/\1/p' /tmp/rate.err)
+  t0=$(now_cs)
   dd if=/dev/zero of=$D bs=$bs count=$((bytes / bs)) oflag=direct 2>/dev/null
   dd if=$D of=/dev/null bs=$bs count=$((bytes / bs)) iflag=direct 2>/dev/null
-  t3=$(now_cs)
-  [ $((t1 - t0)) -lt $best_z ] && best_z=$((t1 - t0))
-  [ $((t2 - t1)) -lt $best_s ] && best_s=$((t2 - t1))
-  [ $((t3 - t2)) -lt $best_d ] && best_d=$((t3 - t2))
-  echo "QKVM INFO rate round $round bytes=$bytes start=$((t1 - t0))cs station=$((t2 - t1))cs dd=$((t3 - t2))cs"
+  t1=$(now_cs)
+  s=$(( (${ms:-999999} - 3000) / 10 ))
+  [ $s -lt $best_s ] && best_s=$s
+  [ $((t1 - t0)) -lt $best_d ] && best_d=$((t1 - t0))
+  echo "QKVM INFO rate round $round bytes=$bytes station=${s}cs dd=$((t1 - t0))cs"
 done
-grep -q "^Port17: Pass" /tmp/rate.txt && pass "rwtest-percent" || fail "rwtest-percent" "$(cat /tmp/rate.txt)"
-awk -v b=$bytes -v s=$((best_s - best_z)) -v d=$best_d 'BEGIN {
+grep -q "^Port17: Pass" /tmp/rate.txt && pass "rwtest-percent" || fail "rwtest-percent" "$(cat /tmp/rate.txt /tmp/rate.err)"
+awk -v b=$bytes -v s=$best_s -v d=$best_d 'BEGIN {
   if (s < 1) s = 1; if (d < 1) d = 1
   st = 2 * b / 1048576 / (s / 100); dr = 2 * b / 1048576 / (d / 100)
   printf "QKVM RATE station=%.2f dd=%.2f ratio=%.2f\n", st, dr, st / dr }'
