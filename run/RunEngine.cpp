@@ -27,7 +27,7 @@ constexpr std::int64_t kUsbResetAfterMs = 2000;
 constexpr std::int64_t kCommandGraceMs = 1000;
 // How long a timed-out port's worker has to come back by itself (its command's
 // time-out, then the system's abort) before its drive is reset.
-constexpr std::int64_t kResetAfterMs = kCommandGraceMs + 2000;
+constexpr std::int64_t kResetAfterMs = kCommandGraceMs + 3000;
 
 std::int64_t fileKiB(const std::string& path) {
   struct stat st {};
@@ -423,7 +423,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     records.push_back(sc.ports()[static_cast<std::size_t>(p.slot)]);
     p.deadline = clock.nowMs() + clock.scaleTimeout(s.TimeOut);
     // The drive's commands end a moment after the port's time-out, once its
-    // record is cut off: a hung command cannot hold the run past it.
+    // record is cut off, and none follows: a hung drive cannot hold the run.
     p.path = records.back().devicePath.str();
     station_.transport().limitCommands(p.path, p.deadline + kCommandGraceMs);
   }
@@ -437,7 +437,11 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
       if (p.cutOff) return;  // a timed-out port's record is final
       if (rec.stepStatus[25] != 0 && !p.verdictPublished) recordEnd(p.slot, rec);
       sc.ports()[static_cast<std::size_t>(p.slot)] = rec;
-      if (rec.stepStatus[25] != 0) p.verdictPublished = true;
+      if (rec.stepStatus[25] != 0 && !p.verdictPublished) {
+        p.verdictPublished = true;
+        // Its verdict stands: what the worker still sends the drive is no longer bounded by the port's time-out.
+        station_.transport().unlimitCommands(p.path);
+      }
       if (details) *details_[static_cast<std::size_t>(p.slot)] = *details;
     };
     p.thread = std::jthread([this, &p, setup = std::move(setups[k]), record = records[k], publish, &clock, &ended,

@@ -25,8 +25,13 @@ int DeviceTransport::execute(const std::string& path, DataDirection dir, const s
     req.buffer = bounce;
     req.length = 2;
   }
-  req.timeoutMs = static_cast<std::uint32_t>(
-      commandTimeoutMs(path, clock_.scaleTimeout(static_cast<std::int64_t>(timeoutSeconds) * 1000)));
+  const std::int64_t timeoutMs =
+      commandTimeoutMs(path, clock_.scaleTimeout(static_cast<std::int64_t>(timeoutSeconds) * 1000));
+  if (timeoutMs < 0) {  // the port is over: a hung drive would hold each further command to its end
+    if (transferred) *transferred = 0;
+    return 0;
+  }
+  req.timeoutMs = static_cast<std::uint32_t>(timeoutMs);
 
   PassThroughResult r = pt_.execute(path, req);
   if (oneByte && dir == DataDirection::In && buffer) buffer[0] = bounce[0];
@@ -56,8 +61,9 @@ std::int64_t DeviceTransport::commandTimeoutMs(const std::string& path, std::int
     if (it == limits_.end()) return ownMs;
     at = it->second;
   }
-  const std::int64_t left = std::max(at - clock_.nowMs(), kLastCommandMs);
-  return std::min(ownMs, left);
+  const std::int64_t left = at - clock_.nowMs();
+  if (left <= 0) return -1;
+  return std::min(ownMs, std::max(left, kLastCommandMs));
 }
 
 int DeviceTransport::ScsiDataIn(const std::string& path, const std::uint8_t* cdb, std::size_t cdbLength,

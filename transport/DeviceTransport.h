@@ -67,12 +67,13 @@ class DeviceTransport {
   int ResetDrive(const std::string& path, PassThrough::ResetLevel level);
 
   // Commands to `path` end by `atMs` (the clock's time): a command's own
-  // time-out is cut to what is left then, never below kLastCommandMs. A
-  // hung drive's command can only be ended by the system's own time-out
-  // (its resets wait for the command), so a port's deadline must bound it.
+  // time-out is cut to what is left then (at least kLastCommandMs), and
+  // from then on none is sent (they fail at once). A hung drive's command
+  // can only be ended by the system's own time-out (its resets wait for the
+  // command), so a port's deadline must bound it.
   void limitCommands(const std::string& path, std::int64_t atMs);
   void unlimitCommands(const std::string& path);
-  static constexpr std::int64_t kLastCommandMs = 500;
+  static constexpr std::int64_t kLastCommandMs = 100;
 
   // The device node's major/minor: 1 or 0.
   int GetDeviceNumber(const std::string& path, DeviceNumber& out);
@@ -90,6 +91,7 @@ class DeviceTransport {
   int execute(const std::string& path, DataDirection dir, const std::uint8_t* cdb, std::size_t cdbLength,
               std::uint8_t* buffer, std::uint32_t length, std::uint32_t* transferred, std::uint32_t timeoutSeconds,
               StatusRule rule);
+  // The time-out to send with, or -1 when the path's commands are over.
   std::int64_t commandTimeoutMs(const std::string& path, std::int64_t ownMs) const;
 
   PassThrough& pt_;

@@ -254,12 +254,19 @@ TEST_F(TimeOuts, APortsDeadlineCutsItsDrivesCommandsButNoOthers) {
   EXPECT_EQ(last(), 10000u);  // shorter of its own: kept
   t.SendCommand("/dev/sdy", true, cdb, 12, buf, 512);
   EXPECT_EQ(last(), 300000u);
-  clock.advance(59900);
+  clock.advance(59990);  // a short time-out, never none (0 is the system's default)
   t.ReadSectors(path, buf, 0, 512);
   EXPECT_EQ(last(), static_cast<std::uint32_t>(DeviceTransport::kLastCommandMs));
-  clock.advance(100000);  // past it: a short time-out, never none (0 is the system's default)
-  t.SendCommand(path, true, cdb, 12, buf, 512);
-  EXPECT_EQ(last(), static_cast<std::uint32_t>(DeviceTransport::kLastCommandMs));
+  // Past it nothing more is sent: each command would wait out its time-out on a hung drive.
+  clock.advance(10);
+  const auto sent = pt.requests.size();
+  std::uint32_t moved = 7;
+  EXPECT_EQ(t.ScsiDataIn(path, cdb, 12, buf, 512, &moved, 5), 0);
+  EXPECT_EQ(moved, 0u);
+  EXPECT_EQ(t.SendCommand(path, true, cdb, 12, buf, 512), -2);
+  EXPECT_EQ(pt.requests.size(), sent);
+  t.SendCommand("/dev/sdy", true, cdb, 12, buf, 512);
+  EXPECT_EQ(pt.requests.size(), sent + 1);
   t.unlimitCommands(path);
   t.SendCommand(path, true, cdb, 12, buf, 512);
   EXPECT_EQ(last(), 300000u);
