@@ -11,6 +11,7 @@
 #include "diskops/DiskFormatStep.h"
 #include "diskops/ImageCopy.h"
 #include "diskops/RwTests.h"
+#include "platform/DebugOutput.h"
 
 namespace qk::cli {
 
@@ -120,6 +121,7 @@ void runRwTest(CliState& state, int slot, RwMode mode, int percent) {
   TerminalGauge gauge("Port" + std::to_string(slot));
   bool ok = false;
   const char* failText = "R/W Test Fail";
+  const std::int64_t startMs = job.clock.nowMs();
   switch (mode) {
     case RwMode::Quick:
       ok = QuickRwTest(job, buffer.data());
@@ -133,6 +135,8 @@ void runRwTest(CliState& state, int slot, RwMode mode, int percent) {
       failText = "Full R/W Test Fail";
       break;
   }
+  // The test's own time, without the station's start: what a speed measurement compares.
+  debugPrintf("Port%d: R/W test took %lld ms", slot, static_cast<long long>(job.clock.nowMs() - startMs));
   const RwFailureRecord record = RwFailureRecord::load(buffer.data());
   report(state, slot, ok, failText, &record);
 }

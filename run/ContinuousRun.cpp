@@ -135,6 +135,7 @@ void RunEngine::runContinuous(const ContinuousOptions& co, const TestItemList& l
   // A drive's end: its row, its report, the counters, the serial queue.
   auto end = [&](RunPort& p) {
     p.thread.join();
+    station_.transport().unlimitCommands(p.path);
     refreshSlots();
     const LocalTime endTime = clock.localTime();
     Profile copy;

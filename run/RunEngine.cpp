@@ -426,6 +426,7 @@ void RunEngine::run(const RunOptions& options, const TestItemList& list, RunOutc
     for (auto& pp : ports) pp->seen = pp->done;
   }
   for (auto& p : ports) p->thread.join();  // the run ends only when every worker has left
+  for (auto& p : ports) station_.transport().unlimitCommands(p->path);
   showUnrecorded(rc, out);
 
   // The ends are counted into the yield before the log, so its rows continue.
@@ -619,9 +620,17 @@ void RunEngine::startWorker(RunPort& p, RunContext& rc, WorkerSetup setup, const
     std::lock_guard lock(sc.scanLock());
     if (p.cutOff) return;
     sc.ports()[static_cast<std::size_t>(p.slot)] = rec;
-    if (rec.stepStatus[25] != 0) p.verdictPublished = true;
+    if (rec.stepStatus[25] != 0 && !p.verdictPublished) {
+      p.verdictPublished = true;
+      // Its verdict stands: what the worker still sends the drive is no longer bounded by the port's time-out.
+      station_.transport().unlimitCommands(p.path);
+    }
     if (details) *details_[static_cast<std::size_t>(p.slot)] = *details;
   };
+  // The drive's commands end a moment after the port's time-out, once its
+  // record is cut off, and none follows: a hung drive cannot hold the run.
+  p.path = record.devicePath.str();
+  station_.transport().limitCommands(p.path, p.deadline + kCommandGraceMs);
   p.thread = std::jthread([this, &p, setup = std::move(setup), record, publish, ended = std::move(ended)]() mutable {
     PortWorker worker(std::move(setup), record, *p.ops, *display_, station_.clock(), publish, p.stop.get_token());
     worker.run();

@@ -9,7 +9,7 @@ pkgs=(cmake ninja-build g++ pkg-config git
 if [ "${QK_WITH_GUI:-1}" = 1 ]; then pkgs+=(qt6-base-dev libgl-dev xvfb xauth); fi
 if [ "${QK_WITH_CLANG:-0}" = 1 ]; then pkgs+=(clang libclang-rt-14-dev); fi
 # The virtual-machine test: QEMU, a kernel with its modules, a static busybox for the guest.
-if [ "${QK_WITH_VM:-0}" = 1 ]; then pkgs+=(qemu-system-x86 linux-image-amd64 busybox-static cpio); fi
+if [ "${QK_WITH_VM:-0}" = 1 ]; then pkgs+=(qemu-system-x86 linux-image-amd64 busybox-static cpio udev libcap2-bin); fi
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

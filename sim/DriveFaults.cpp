@@ -252,8 +252,14 @@ bool DriveFaults::set(const std::string& key, const std::string& value, std::str
   }
   if (k == "faulthang") {
     std::string v = toLower(trimText(value));
+    if (v.rfind("vendor:", 0) == 0) {
+      if (!numbers(v.substr(7), 1, 0xFFFFFFFFLL, n) || n[0] < 1) return error = "expected vendor:N with N from 1", false;
+      hangAtVendor = static_cast<std::uint32_t>(n[0]);
+      hang = "vendor";
+      return true;
+    }
     if (!oneOf(v, {"inquiry", "identify", "download", "rw", "format"}))
-      return error = "\"" + value + "\" is not inquiry, identify, download, rw or format", false;
+      return error = "\"" + value + "\" is not inquiry, identify, download, rw, format or vendor:N", false;
     hang = v;
     return true;
   }

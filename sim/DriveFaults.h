@@ -62,7 +62,8 @@ struct DriveFaults {
   std::optional<std::vector<std::uint16_t>> systemBlocks; // FaultSystemBlocks
   std::vector<LaterBad> laterBad;                         // FaultLaterBad
   std::set<std::string> busy;                             // FaultBusy: erase, preformat, finish, dram
-  std::string hang;                                       // FaultHang: inquiry, identify, download, rw, format
+  std::string hang;                                       // FaultHang: inquiry, identify, download, rw, format, vendor
+  std::uint32_t hangAtVendor = 0;                         // FaultHang=vendor:N
   std::vector<Corrupt> corrupt;                           // FaultCorrupt
 
   // Parses one FaultXxx key; false with `error` set for an unknown key or bad value.

@@ -83,6 +83,7 @@ void SimDrive::powerOff() {
 void SimDrive::powerOn() {
   std::lock_guard lock(mutex_);
   hung_ = false;
+  vendorCount_ = 0;
   bridgeMode = false;
   controller_->powerOn();
 }
@@ -147,6 +148,7 @@ bool SimDrive::hangStarts(const SimCommand& c) const {
   if (h == "inquiry") return op == 0x12;
   if (h == "identify") return op == 0xA1 && c.cdbLength >= 10 && c.cdb[9] == 0xEC;
   if (h == "rw") return op == 0x28 || op == 0x2A;
+  if (h == "vendor") return vendorCount_ == spec_.faults.hangAtVendor;
   if (h == "format") {
     return op == 0x2A && c.cdbLength >= 10 && be32(c.cdb + 2) == 0 && c.data && c.length >= 512 &&
            c.data[510] == 0x55 && c.data[511] == 0xAA;
@@ -173,6 +175,9 @@ SimReply SimDrive::execute(const SimCommand& command) {
   if (hit(faults.fail)) return {SimReply::Outcome::Dropped};
   if (hit(faults.noAnswer)) return {SimReply::Outcome::NoAnswer};
   if (command.cdbLength == 0) return SimReply::invalidOpcode();
+  // Vendor and ATA PASS-THROUGH commands come from the station only, never
+  // from the system's own probing: their count marks a point in a run.
+  if (command.cdb[0] == 0xFF || command.cdb[0] == 0xA1 || command.cdb[0] == 0x85) ++vendorCount_;
   if (!hung_ && hangStarts(command)) hung_ = true;
   if (hung_) return {SimReply::Outcome::NoAnswer};
   for (auto it = families_.rbegin(); it != families_.rend(); ++it) {

@@ -96,6 +96,7 @@ class SimDrive {
   std::atomic<bool> present_{true};
   mutable std::mutex mutex_;
   std::uint32_t commandCount_ = 0;
+  std::uint32_t vendorCount_ = 0;  // vendor and ATA commands since power-on
   bool hung_ = false;
   std::string loadError_;
 };

@@ -1,5 +1,6 @@
 #include "transport/DeviceTransport.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/DebugOutput.h"
@@ -24,7 +25,13 @@ int DeviceTransport::execute(const std::string& path, DataDirection dir, const s
     req.buffer = bounce;
     req.length = 2;
   }
-  req.timeoutMs = static_cast<std::uint32_t>(clock_.scaleTimeout(static_cast<std::int64_t>(timeoutSeconds) * 1000));
+  const std::int64_t timeoutMs =
+      commandTimeoutMs(path, clock_.scaleTimeout(static_cast<std::int64_t>(timeoutSeconds) * 1000));
+  if (timeoutMs < 0) {  // the port is over: a hung drive would hold each further command to its end
+    if (transferred) *transferred = 0;
+    return 0;
+  }
+  req.timeoutMs = static_cast<std::uint32_t>(timeoutMs);
 
   PassThroughResult r = pt_.execute(path, req);
   if (oneByte && dir == DataDirection::In && buffer) buffer[0] = bounce[0];
@@ -34,6 +41,29 @@ int DeviceTransport::execute(const std::string& path, DataDirection dir, const s
     if (r.scsiStatus != kScsiStatusGood || r.transferred < req.length) return 0;
   }
   return 1;
+}
+
+void DeviceTransport::limitCommands(const std::string& path, std::int64_t atMs) {
+  std::lock_guard lock(limitsMutex_);
+  limits_[path] = atMs;
+}
+
+void DeviceTransport::unlimitCommands(const std::string& path) {
+  std::lock_guard lock(limitsMutex_);
+  limits_.erase(path);
+}
+
+std::int64_t DeviceTransport::commandTimeoutMs(const std::string& path, std::int64_t ownMs) const {
+  std::int64_t at;
+  {
+    std::lock_guard lock(limitsMutex_);
+    auto it = limits_.find(path);
+    if (it == limits_.end()) return ownMs;
+    at = it->second;
+  }
+  const std::int64_t left = at - clock_.nowMs();
+  if (left <= 0) return -1;
+  return std::min(ownMs, std::max(left, kLastCommandMs));
 }
 
 int DeviceTransport::ScsiDataIn(const std::string& path, const std::uint8_t* cdb, std::size_t cdbLength,

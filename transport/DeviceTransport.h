@@ -3,6 +3,8 @@
 // command independent of the others (the pass-through keeps the drive's
 // handle). Outcomes are numbers: primitives 1/0, entry points 1/-2/-1.
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "platform/Clock.h"
@@ -64,6 +66,15 @@ class DeviceTransport {
   // Resets the drive at `path` (a hung one): 1 when the reset was issued, else 0.
   int ResetDrive(const std::string& path, PassThrough::ResetLevel level);
 
+  // Commands to `path` end by `atMs` (the clock's time): a command's own
+  // time-out is cut to what is left then (at least kLastCommandMs), and
+  // from then on none is sent (they fail at once). A hung drive's command
+  // can only be ended by the system's own time-out (its resets wait for the
+  // command), so a port's deadline must bound it.
+  void limitCommands(const std::string& path, std::int64_t atMs);
+  void unlimitCommands(const std::string& path);
+  static constexpr std::int64_t kLastCommandMs = 100;
+
   // The device node's major/minor: 1 or 0.
   int GetDeviceNumber(const std::string& path, DeviceNumber& out);
 
@@ -80,10 +91,14 @@ class DeviceTransport {
   int execute(const std::string& path, DataDirection dir, const std::uint8_t* cdb, std::size_t cdbLength,
               std::uint8_t* buffer, std::uint32_t length, std::uint32_t* transferred, std::uint32_t timeoutSeconds,
               StatusRule rule);
+  // The time-out to send with, or -1 when the path's commands are over.
+  std::int64_t commandTimeoutMs(const std::string& path, std::int64_t ownMs) const;
 
   PassThrough& pt_;
   Clock& clock_;
   TransportState& state_;
+  mutable std::mutex limitsMutex_;
+  std::map<std::string, std::int64_t> limits_;  // path -> the clock's time its commands end by
 };
 
 }  // namespace qk

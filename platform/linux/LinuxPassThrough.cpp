@@ -104,7 +104,12 @@ std::string LinuxPassThrough::scsiDevice(const std::string& path) const {
   return ec ? std::string() : dir.string();
 }
 
-std::shared_ptr<LinuxPassThrough::Handle> LinuxPassThrough::handle(const std::string& path, int& error) {
+std::shared_ptr<LinuxPassThrough::Handle> LinuxPassThrough::handle(const std::string& path, int& error, bool fresh) {
+  if (!fresh) {
+    std::lock_guard lock(mutex_);
+    auto it = handles_.find(path);
+    if (it != handles_.end()) return it->second;
+  }
   const std::string node = commandNode(path);
   // A drive pulled and plugged again may get the same disk and generic names;
   // its SCSI address is new, and so must be the handle.
@@ -159,7 +164,22 @@ PassThroughResult LinuxPassThrough::execute(const std::string& path, const PassT
     result.osError = error;
     return result;
   }
-  const int rc = ::ioctl(h->fd, SG_IO, &hdr);
+  int rc = ::ioctl(h->fd, SG_IO, &hdr);
+  if (rc != 0 && isGone(errno)) {
+    // A drive pulled and plugged again may get the same disk and generic
+    // names with a new SCSI device; the kept handle still points at the old
+    // one, which refuses the command unsent. The same command goes once to
+    // the device now at the path.
+    const int gone = errno;
+    drop(path, h);
+    auto now = handle(path, error, true);
+    if (now && now->device != h->device) {
+      h = now;
+      rc = ::ioctl(h->fd, SG_IO, &hdr);
+    } else {
+      errno = gone;
+    }
+  }
   if (rc != 0) {
     result.osError = errno;
     if (problems_ && isPermission(result.osError)) {

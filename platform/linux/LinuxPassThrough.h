@@ -36,8 +36,11 @@ class LinuxPassThrough : public PassThrough {
   std::string usbDevice(const std::string& path) const;
   // The disk's SCSI device folder in sysfs; empty when none.
   std::string scsiDevice(const std::string& path) const;
-  // The open handle of a drive, opened (or reopened for a new node) on demand.
-  std::shared_ptr<Handle> handle(const std::string& path, int& error);
+  // The open handle of a drive, opened on demand. The kept handle is used
+  // as it is (sysfs is read only when opening): under a line's load the
+  // lookups cost more than the command. `fresh` looks again and reopens when
+  // the node or the SCSI device changed.
+  std::shared_ptr<Handle> handle(const std::string& path, int& error, bool fresh = false);
   void drop(const std::string& path, const std::shared_ptr<Handle>& h);
 
   AccessProblems* problems_;

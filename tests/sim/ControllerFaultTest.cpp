@@ -199,6 +199,24 @@ TEST(SimFaults, HangTriggers) {
     EXPECT_FALSE(r->lastOk);
   }
   {
+    // The system's own probing (INQUIRY, READ) does not move the count: the
+    // third vendor command hangs wherever the drive is attached, and a power
+    // cycle starts the count again.
+    auto r = usbRig(kWbg + "FaultHang=vendor:3\n");
+    for (int round = 0; round < 2; ++round) {
+      r->inquiry();
+      EXPECT_TRUE(Rig::good(r->send(rw10(0x28, 5, 1), DataDirection::In, sector.data(), 512)));
+      EXPECT_TRUE(r->cmd(vendorBlock(0x81)));
+      r->inquiry();
+      EXPECT_TRUE(r->cmd(vendorBlock(0x83)));
+      EXPECT_FALSE(r->cmd(vendorBlock(0x80), DataDirection::In, sector.data(), 1));
+      r->inquiry();
+      EXPECT_FALSE(r->lastOk);
+      r->bench->unplug("Drive1");
+      r->bench->plug("Drive1");
+    }
+  }
+  {
     auto r = usbRig(kWbg + "FaultHang=inquiry\n");
     EXPECT_TRUE(r->cmd(vendorBlock(0x81)));
     r->inquiry();

@@ -238,3 +238,36 @@ TEST(LinuxPassThrough, MissingNodeFailsToOpenAndCharacterDevicesHaveNumbers) {
   EXPECT_EQ(n.minor, 3u);
   EXPECT_EQ(t.GetDeviceNumber("/nonexistent/sdq", n), 0);
 }
+
+// A hung drive's command ends only at its own time-out (the system's resets
+// wait for it): once a port has a deadline, no command of its drive may
+// outlast it, or the run waits minutes for a drive it has already cut off.
+TEST_F(TimeOuts, APortsDeadlineCutsItsDrivesCommandsButNoOthers) {
+  std::uint8_t cdb[12] = {0xFF};
+  std::uint8_t buf[512];
+  auto last = [&] { return pt.requests.back().timeoutMs; };
+  state.setTransportPath(TransportPath::UsbPath);
+  t.limitCommands(path, clock.nowMs() + 60000);
+  t.SendCommand(path, true, cdb, 12, buf, 512);
+  EXPECT_EQ(last(), 60000u);
+  t.SendCommand(path, false, cdb, 12, buf, 512);
+  EXPECT_EQ(last(), 10000u);  // shorter of its own: kept
+  t.SendCommand("/dev/sdy", true, cdb, 12, buf, 512);
+  EXPECT_EQ(last(), 300000u);
+  clock.advance(59990);  // a short time-out, never none (0 is the system's default)
+  t.ReadSectors(path, buf, 0, 512);
+  EXPECT_EQ(last(), static_cast<std::uint32_t>(DeviceTransport::kLastCommandMs));
+  // Past it nothing more is sent: each command would wait out its time-out on a hung drive.
+  clock.advance(10);
+  const auto sent = pt.requests.size();
+  std::uint32_t moved = 7;
+  EXPECT_EQ(t.ScsiDataIn(path, cdb, 12, buf, 512, &moved, 5), 0);
+  EXPECT_EQ(moved, 0u);
+  EXPECT_EQ(t.SendCommand(path, true, cdb, 12, buf, 512), -2);
+  EXPECT_EQ(pt.requests.size(), sent);
+  t.SendCommand("/dev/sdy", true, cdb, 12, buf, 512);
+  EXPECT_EQ(pt.requests.size(), sent + 1);
+  t.unlimitCommands(path);
+  t.SendCommand(path, true, cdb, 12, buf, 512);
+  EXPECT_EQ(last(), 300000u);
+}

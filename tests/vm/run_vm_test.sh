@@ -2,12 +2,13 @@
 # Boots a small guest under QEMU (software emulation) with real USB hubs and
 # usb-storage drives, runs the station's Linux backend inside it and reports
 # the guest's PASS/FAIL lines. Usage: run_vm_test.sh BUILD_DIR [TIMEOUT_SECONDS]
-# Needs qemu-system-x86, linux-image-amd64, busybox-static and cpio.
+# QK_VM_ONLY=1 runs only the Linux backend's checks at the end (for iterating).
+# Needs qemu-system-x86, linux-image-amd64, busybox-static, cpio, udev and libcap2-bin.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=$(cd "${1:?usage: run_vm_test.sh BUILD_DIR [TIMEOUT_SECONDS]}" && pwd)
-limit=${2:-600}
+limit=${2:-900}
 
 # The newest installed Debian kernel with its modules.
 kernel="" kver=""
@@ -82,10 +83,19 @@ add_program() {
 }
 add_program "$build/bin/qkstation-cli" qk/bin/qkstation-cli
 [ -x "$build/bin/qk-usb-gadget" ] && add_program "$build/bin/qk-usb-gadget" qk/bin/qk-usb-gadget
-for tool in fsck.fat mkfs.fat sfdisk; do
-  p=$(command -v "$tool" 2>/dev/null || true)
+for tool in fsck.fat mkfs.fat sfdisk udevadm setcap getcap; do
+  p=$(PATH="$PATH:/usr/sbin:/sbin" command -v "$tool" 2>/dev/null || true)
   [ -n "$p" ] && add_program "$p" "bin/$tool"
 done
+# The system's udev daemon (the same program as udevadm) with the rules that
+# watch disks, and the station's rule for its group.
+if [ -e "$stage/bin/udevadm" ]; then
+  mkdir -p "$stage/lib/systemd" "$stage/lib/udev/rules.d"
+  ln -s /bin/udevadm "$stage/lib/systemd/systemd-udevd"
+  for r in 50-udev-default.rules 60-block.rules; do
+    [ -f "/lib/udev/rules.d/$r" ] && cp "/lib/udev/rules.d/$r" "$stage/lib/udev/rules.d/"
+  done
+fi
 # The dynamic loader where the programs look for it.
 for ld in /lib64/ld-linux-x86-64.so.2; do
   [ -e "$ld" ] && { mkdir -p "$stage$(dirname "$ld")"; cp -L "$ld" "$stage$ld"; }
@@ -94,14 +104,16 @@ done
 find "$build/bin" -maxdepth 1 -type f \( -name '*.ini' -o -name '*.bin' -o -name '*.cs' \) -exec cp {} "$stage/qk/bin/" \;
 mkdir -p "$stage/qk/data"
 cp "$here"/guest/* "$stage/qk/data/" 2>/dev/null || true
+cp "$root/packaging/70-qkstation.rules" "$stage/qk/data/"
 cp "$root/sim/demo/line.ini" "$stage/qk/data/line.ini"
 # What the bench makes of the guest's production runs: the port objects of
 # `run --json`, blanks dropped, one a line (the guest compares its own with these).
-for path in usb sata; do
+# The hang run's profile has the shortest port time-out (1 minute).
+for path in usb sata hang; do
   home=$work/bench-$path
   mkdir -p "$home"
   find "$build/bin" -maxdepth 1 -type f \( -name '*.ini' -o -name '*.bin' -o -name '*.cs' \) -exec cp {} "$home/" \;
-  cp "$root/sim/demo/line.ini" "$home/line-$path.ini"
+  sed "$([ $path = hang ] && echo 's/^TimeOut=.*/TimeOut=1/')" "$root/sim/demo/line.ini" > "$home/line-$path.ini"
   "$build/bin/qkstation-cli" --home "$home" --profile "line-$path.ini" --bench "$here/guest/vm-$path.bench" --json run \
     > "$home/run.json" 2>/dev/null || true
   tr -d ' \n' < "$home/run.json" | grep -o '{"failureText"[^}]*}' > "$stage/qk/data/expect-$path.txt" || true
@@ -117,7 +129,7 @@ mkfifo "$work/mon.in" "$work/mon.out"
 : > "$work/console.log"
 qemu-system-x86_64 -accel tcg -cpu max -m 512M -smp 1 -display none -no-reboot \
   -kernel "$kernel" -initrd "$work/initrd.gz" \
-  -append "console=ttyS0 quiet loglevel=3 panic=-1 dummy_hcd.num=2${QK_VM_CAPTURE_SYSFS:+ qk.capture}" \
+  -append "console=ttyS0 quiet loglevel=3 panic=-1 dummy_hcd.num=2${QK_VM_CAPTURE_SYSFS:+ qk.capture}${QK_VM_ONLY:+ qk.only}" \
   -serial "file:$work/console.log" -monitor "pipe:$work/mon" \
   -device qemu-xhci,id=xhci \
   -device usb-hub,bus=xhci.0,port=2,id=hub1 \
@@ -166,7 +178,7 @@ pass=$(grep -c '^QKVM PASS' <<<"$log" || true)
 fail=$(grep -c '^QKVM FAIL' <<<"$log" || true)
 grep -E '^QKVM (PASS|FAIL)' <<<"$log" | sed 's/^QKVM /vm: /'
 # The speed measurement, as the guest printed it (no bound: a measurement).
-grep -a '^QKVM RATE ' <<<"$log" || true
+grep -a -E '^QKVM (RATE|HUNG) ' <<<"$log" || true
 [ $done = 1 ] || { echo "vm: the guest did not finish" >&2; fail=$((fail + 1)); }
 # The guest's own count stands even if a result line was garbled on the console.
 summary=$(grep -o '^QKVM SUMMARY [0-9]* passed, [0-9]* failed' <<<"$log" || true)
