@@ -85,15 +85,15 @@ std::unique_ptr<SimDrive> Bench::makeDrive(const DriveSpec& cfg, std::string& er
   return drive;
 }
 
-SimDrive* Bench::addDrive(DriveSpec spec, std::string& error) {
-  spec.plugged = false;
-  auto drive = makeDrive(spec, error);
+SimDrive* Bench::addDrive(DriveSpec desc, std::string& error) {
+  desc.plugged = false;
+  auto drive = makeDrive(desc, error);
   if (!drive) return nullptr;
   drive->setPresent(false);
   std::unique_lock lock(drivesMutex_);
-  auto [it, fresh] = drives_.emplace(toLower(spec.name), std::move(drive));
+  auto [it, fresh] = drives_.emplace(toLower(desc.name), std::move(drive));
   if (!fresh) {
-    error = "a drive named " + spec.name + " is on the bench already";
+    error = "a drive named " + desc.name + " is on the bench already";
     return nullptr;
   }
   driveOrder_.push_back(it->second.get());

@@ -68,10 +68,10 @@ class Bench {
   // Every drive and device with its present state, drives first, by number.
   std::vector<Attachment> attachments() const;
 
-  // A new drive on the line, made from `spec` (its name unused so far, its
+  // A new drive on the line, made from `desc` (its name unused so far, its
   // port in At=), unplugged, with fresh user data in memory. Null (reason in
-  // `error`) when the name is taken or the spec cannot be simulated.
-  SimDrive* addDrive(DriveSpec spec, std::string& error);
+  // `error`) when the name is taken or the description cannot be simulated.
+  SimDrive* addDrive(DriveSpec desc, std::string& error);
 
   // A drive's device path: "/dev/bench/<name>".
   static std::string devicePathFor(const std::string& driveName);
