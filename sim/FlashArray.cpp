@@ -24,7 +24,7 @@ FlashResult FlashArray::read(int channel, int slot, std::uint32_t block, std::ui
   if (b != blocks_.end()) {
     auto p = b->second.find(page);
     if (p != b->second.end()) {
-      std::memcpy(out, p->second.data(), shape_.pageBytes);
+      std::memcpy(out, p->second->data(), shape_.pageBytes);
       return FlashResult::Ok;
     }
   }
@@ -39,8 +39,15 @@ FlashResult FlashArray::program(int channel, int slot, std::uint32_t block, std:
   auto& pages = blocks_[key(channel, slot, block)];
   auto [it, fresh] = pages.try_emplace(page);
   if (!fresh) return FlashResult::NotErased;
-  it->second.assign(in, in + shape_.pageBytes);
+  it->second = share(in);
   return FlashResult::Ok;
+}
+
+FlashArray::Page FlashArray::share(const std::uint8_t* in) {
+  if (!last_ || std::memcmp(last_->data(), in, shape_.pageBytes) != 0) {
+    last_ = std::make_shared<const std::vector<std::uint8_t>>(in, in + shape_.pageBytes);
+  }
+  return last_;
 }
 
 FlashResult FlashArray::erase(int channel, int slot, std::uint32_t block) {
@@ -98,7 +105,7 @@ void FlashArray::save(std::ostream& out) const {
     putU32(out, static_cast<std::uint32_t>(pages.size()));
     for (const auto& [page, bytes] : pages) {
       putU32(out, page);
-      out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      out.write(reinterpret_cast<const char*>(bytes->data()), static_cast<std::streamsize>(bytes->size()));
     }
   }
 }
@@ -135,7 +142,7 @@ bool FlashArray::load(std::istream& in) {
       if (!getU32(in, page) || page >= shape_.pagesPerBlock) return false;
       std::vector<std::uint8_t> bytes(shape_.pageBytes);
       if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) return false;
-      pages[page] = std::move(bytes);
+      pages[page] = share(bytes.data());
     }
   }
   bad_.insert(bad.begin(), bad.end());

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <map>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -50,8 +51,15 @@ class FlashArray {
   static std::uint64_t key(int channel, int slot, std::uint32_t block) {
     return (static_cast<std::uint64_t>(channel) << 40) | (static_cast<std::uint64_t>(slot) << 32) | block;
   }
+  // A programmed page never changes, so equal pages share their bytes: the
+  // firmware goes to every channel and every block of a list, and a drive
+  // storing each copy again costs more than the rest of its run.
+  using Page = std::shared_ptr<const std::vector<std::uint8_t>>;
+  Page share(const std::uint8_t* in);
+
   FlashShape shape_;
-  std::map<std::uint64_t, std::map<std::uint32_t, std::vector<std::uint8_t>>> blocks_;
+  std::map<std::uint64_t, std::map<std::uint32_t, Page>> blocks_;
+  Page last_;  // the page programmed last
   std::set<std::uint64_t> bad_;
 };
 

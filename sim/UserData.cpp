@@ -40,11 +40,7 @@ enum class Kind : std::uint8_t { Zero, Ones, Pattern, Raw };
 // and writes scattered over a large drive do not cost a whole chunk each.
 class ChunkStore : public UserData {
  public:
-  explicit ChunkStore(std::uint32_t sectors) : UserData(sectors) {
-    // Both chunk parities of the pattern: a chunk starts at a multiple of 32768 words.
-    FillTestPattern(0, kChunkSectors, even_);
-    FillTestPattern(kChunkSectors, kChunkSectors, odd_);
-  }
+  explicit ChunkStore(std::uint32_t sectors) : UserData(sectors) {}
 
   bool read(std::uint32_t lba, std::uint32_t count, std::uint8_t* out) override {
     forEachPiece(lba, count, [&](std::uint64_t chunk, std::uint32_t offset, std::uint32_t bytes) {
@@ -215,7 +211,19 @@ class ChunkStore : public UserData {
     return chunk <= it->second.last ? it->second.kind : Kind::Zero;
   }
 
-  const std::uint8_t* pattern(std::uint64_t chunk) const { return (chunk & 1) ? odd_ : even_; }
+  // Both chunk parities of the pattern (a chunk starts at a multiple of 32768
+  // words), made once for every drive of the process.
+  struct Patterns {
+    std::uint8_t even[kChunkBytes], odd[kChunkBytes];
+    Patterns() {
+      FillTestPattern(0, kChunkSectors, even);
+      FillTestPattern(kChunkSectors, kChunkSectors, odd);
+    }
+  };
+  static const std::uint8_t* pattern(std::uint64_t chunk) {
+    static const Patterns patterns;
+    return (chunk & 1) ? patterns.odd : patterns.even;
+  }
 
   void base(std::uint64_t chunk, std::uint32_t offset, std::uint32_t bytes, std::uint8_t* out) const {
     switch (kindOf(chunk)) {
@@ -376,8 +384,6 @@ class ChunkStore : public UserData {
   std::unordered_map<std::uint64_t, Loose> loose_;
   SectorPool pool_;
   std::vector<std::uint8_t> scratch_;
-  std::uint8_t even_[kChunkBytes];
-  std::uint8_t odd_[kChunkBytes];
 };
 
 class FileData : public UserData {

@@ -56,7 +56,7 @@ void DeviceTransport::unlimitCommands(const std::string& path) {
 std::int64_t DeviceTransport::commandTimeoutMs(const std::string& path, std::int64_t ownMs) const {
   std::int64_t at;
   {
-    std::lock_guard lock(limitsMutex_);
+    std::shared_lock lock(limitsMutex_);
     auto it = limits_.find(path);
     if (it == limits_.end()) return ownMs;
     at = it->second;

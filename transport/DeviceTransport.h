@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "platform/Clock.h"
@@ -97,7 +98,8 @@ class DeviceTransport {
   PassThrough& pt_;
   Clock& clock_;
   TransportState& state_;
-  mutable std::mutex limitsMutex_;
+  // Read by every command of every port, written once a port: readers must not queue.
+  mutable std::shared_mutex limitsMutex_;
   std::map<std::string, std::int64_t> limits_;  // path -> the clock's time its commands end by
 };
 
