@@ -155,15 +155,8 @@ void RunEngine::runContinuous(const ContinuousOptions& co, const TestItemList& l
     out.activeSlots.push_back(p.slot);
     out.end = endTime;
     if (!co.onDriveEnd) return;
-    DriveEnd e;
-    e.slot = p.slot;
+    DriveEnd e = DriveEndOf(p.slot, rec);
     e.sequence = p.sequence;
-    e.serialNumber = rec.serialNumber.str();
-    e.devicePath = rec.devicePath.str();
-    e.pass = rec.stepStatus[25] == 1;
-    e.resultCode = rec.resultCode;
-    e.shownCode = rec.shownCode;
-    e.failureText = rec.resultCode == kStoppedCode ? kStoppedText : ResultCodeInfo(rec.resultCode).failureText;
     e.start = p.startTime;
     e.end = endTime;
     e.startMs = p.startMs;
@@ -263,6 +256,18 @@ void RunEngine::runContinuous(const ContinuousOptions& co, const TestItemList& l
   }
   if (!out.ran) out.end = clock.localTime();
   observer_.elapsed(ElapsedText((clock.nowMs() - startMs) / 1000));
+}
+
+DriveEnd DriveEndOf(int slot, const PortContext& rec) {
+  DriveEnd e;
+  e.slot = slot;
+  e.serialNumber = rec.serialNumber.str();
+  e.devicePath = rec.devicePath.str();
+  e.pass = rec.stepStatus[25] == 1;
+  e.resultCode = rec.resultCode;
+  e.shownCode = rec.shownCode;
+  e.failureText = rec.resultCode == kStoppedCode ? kStoppedText : ResultCodeInfo(rec.resultCode).failureText;
+  return e;
 }
 
 }  // namespace qk

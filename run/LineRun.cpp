@@ -2,7 +2,6 @@
 
 #include "discovery/RescanTimer.h"
 #include "platform/Wakeup.h"
-#include "run/ResultCodes.h"
 
 namespace qk {
 
@@ -77,14 +76,7 @@ LineSummary LineRun::batch(const RunOptions& options, const std::function<void(c
         std::lock_guard lock(sc.scanLock());
         rec = sc.ports()[static_cast<std::size_t>(slot)];
       }
-      DriveEnd e;
-      e.slot = slot;
-      e.serialNumber = rec.serialNumber.str();
-      e.devicePath = rec.devicePath.str();
-      e.pass = rec.stepStatus[25] == 1;
-      e.resultCode = rec.resultCode;
-      e.shownCode = rec.shownCode;
-      e.failureText = rec.resultCode == kStoppedCode ? kStoppedText : ResultCodeInfo(rec.resultCode).failureText;
+      DriveEnd e = DriveEndOf(slot, rec);
       e.start = outcome_.start;
       e.end = outcome_.end;
       e.startMs = runStart;

@@ -65,6 +65,9 @@ struct DriveEnd {
   std::int64_t startMs = 0, endMs = 0;  // station clock
 };
 
+// What a drive's record says of its end; times and sequence are the caller's.
+DriveEnd DriveEndOf(int slot, const PortContext& record);
+
 struct ContinuousOptions {
   RunOptions run;
   // Called on the run's thread after each drive's row is written.

@@ -27,25 +27,25 @@ int LineFeeder::fed() const {
 }
 
 bool LineFeeder::plugNext(int hub, int port) {
-  DriveSpec spec;
+  DriveSpec desc;
   int n = 0;
   {
     std::lock_guard lock(mutex_);
     if (fed_ >= feed_.drives || templates_.empty()) return false;
     n = ++fed_;
-    spec = templates_[static_cast<std::size_t>(n - 1) % templates_.size()];
+    desc = templates_[static_cast<std::size_t>(n - 1) % templates_.size()];
   }
   char serial[16];
   std::snprintf(serial, sizeof serial, "FD%06d", n);
-  spec.name = "Feed" + std::to_string(n);
-  spec.number = 100000 + n;
-  spec.hub = hub;
-  spec.port = port;
-  spec.usbSerial = serial;
-  spec.storePath.clear();  // fresh user data for every drive
-  spec.persistPath.clear();
+  desc.name = "Feed" + std::to_string(n);
+  desc.number = 100000 + n;
+  desc.hub = hub;
+  desc.port = port;
+  desc.usbSerial = serial;
+  desc.storePath.clear();  // fresh user data for every drive
+  desc.persistPath.clear();
   std::string error;
-  if (!bench_.addDrive(spec, error) || !bench_.plug(spec.name)) {
+  if (!bench_.addDrive(desc, error) || !bench_.plug(desc.name)) {
     debugPrintf("feed: drive %d cannot go into Hub%d:%d: %s", n, hub, port, error.c_str());
     return false;
   }
