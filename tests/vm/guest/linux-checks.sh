@@ -58,7 +58,28 @@ wait_for 10 'udevadm control --ping 2>/dev/null' && udevd_up=1
 start_gadget 1 /qk/data/vm-usb.bench Drive1
 if [ $udevd_up = 1 ] && wait_for 30 'disk_of 3-1 >/dev/null'; then
   D=$(disk_of 3-1)
-  udevadm settle --timeout=30
+  # A re-probe shows as a change of the disk, or as its partitions removed and
+  # added again when udev re-reads the table.
+  ev="(change|remove|add).*/block/${D#/dev/}( |/)"
+  # A read-write open and close of the block node, seen by udev within 10 s.
+  close_seen() { exec 5<>$D; exec 5>&-; wait_for 10 "grep -Eq '$ev' $1"; }
+  udev_state() { echo "settle rc $settled; watches: $(ls -l /run/udev/watch 2>&1 | tr '\n' ' '); udevd: $(cat /tmp/udevd.log)"; }
+  # udevd can lose its watch on a disk that gets events back to back as it
+  # appears; a change event handled on its own sets the watch again. The
+  # watch is proven before the station's commands and after them.
+  armed=0
+  for _try in 1 2 3; do
+    udevadm trigger --action=change "$D"
+    settled=0; udevadm settle --timeout=30 || settled=$?
+    udevadm monitor --kernel --subsystem-match=block > /tmp/uevents-arm.txt 2>&1 &
+    monitor=$!
+    sleep 1
+    close_seen /tmp/uevents-arm.txt && armed=1
+    kill $monitor; wait $monitor 2>/dev/null
+    [ $armed = 1 ] && break
+  done
+  echo "QKVM INFO udev watch armed=$armed after $_try tries"
+  settled=0; udevadm settle --timeout=30 || settled=$?
   udevadm monitor --kernel --subsystem-match=block > /tmp/uevents.txt 2>&1 &
   monitor=$!
   sleep 1
@@ -66,27 +87,18 @@ if [ $udevd_up = 1 ] && wait_for 30 'disk_of 3-1 >/dev/null'; then
   $CLI scan > /tmp/udev-scan.txt 2>&1
   $CLI probe 17 > /tmp/udev-probe.txt 2>&1
   sleep 2  # a re-probe follows a close at once; give it time to show
-  # A re-probe shows as a change of the disk, or as its partitions removed and
-  # added again when udev re-reads the table.
-  ev="(change|remove|add).*/block/${D#/dev/}( |/)"
-  if grep -Eq "$ev" /tmp/uevents.txt; then
+  if [ $armed = 0 ]; then
+    fail "udev-no-change-from-station" "udev never watched the disk: $(tr '\n' '|' < /tmp/uevents-arm.txt) $(udev_state)"
+  elif grep -Eq "$ev" /tmp/uevents.txt; then
     fail "udev-no-change-from-station" "$(tr '\n' '|' < /tmp/uevents.txt)"
   else
     pass "udev-no-change-from-station"
   fi
-  # The check can fail: a read-write open and close of the block node is seen.
-  # udevd may still be busy with the disk and drop one close; a second close
-  # after it settles must not be.
-  seen=0
-  for _try in 1 2 3; do
-    udevadm settle --timeout=30
-    exec 5<>$D; exec 5>&-
-    if wait_for 10 "grep -Eq '$ev' /tmp/uevents.txt"; then seen=1; break; fi
-  done
-  if [ $seen = 1 ]; then
+  # The check can fail: the watch still holds after the station's commands.
+  if close_seen /tmp/uevents.txt; then
     pass "udev-change-from-block-node-close"
   else
-    fail "udev-change-from-block-node-close" "$(tr '\n' '|' < /tmp/uevents.txt) $(cat /tmp/udevd.log)"
+    fail "udev-change-from-block-node-close" "$(tr '\n' '|' < /tmp/uevents.txt) $(udev_state)"
   fi
   kill $monitor; wait $monitor 2>/dev/null
 else
