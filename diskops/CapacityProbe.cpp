@@ -1,7 +1,6 @@
 #include "diskops/CapacityProbe.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -35,27 +34,32 @@ std::uint64_t mix(std::uint64_t x) {
 }
 
 // Stamp sector: 0..7 magic, 8..15 nonce, 16..23 LBA, 24..63 drive id,
-// 64..511 filler drawn from nonce and LBA (so no two stamps share a byte run).
-void makeStamp(const CapacityProbeOptions& o, std::uint32_t lba, std::uint8_t* s) {
-  std::memset(s, 0, 64);  // the filler covers the rest
-  std::memcpy(s, kMagic, sizeof kMagic);
-  put64(s + 8, o.nonce);
-  put64(s + 16, lba);
-  std::memcpy(s + 24, o.driveId.data(), std::min(o.driveId.size(), kIdBytes));
-  // Seeded once per stamp, then a cheap xorshift: every stamp is made twice per probe.
-  std::uint64_t state = mix(o.nonce ^ mix(lba)) | 1;
-  for (std::size_t at = 64; at < kSector; at += 8) {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    // Fifty drives stamp at once: one store a word, not eight.
-    if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(s + at, &state, 8);
-    } else {
-      put64(s + at, state);
-    }
+// 64..511 filler: a block drawn once per run from the nonce, every word XORed
+// with a key of the LBA, so no two stamps share a word of filler. Independent
+// words make a stamp in a few vector instructions: every stamp is made twice
+// per probe, on fifty drives at once.
+class Stamps {
+ public:
+  explicit Stamps(const CapacityProbeOptions& o) : o_(o) {
+    for (std::size_t i = 0; i < kWords; ++i) filler_[i] = mix(o.nonce + 0x632BE59BD9B4E019ull * (i + 1));
   }
-}
+  void make(std::uint32_t lba, std::uint8_t* s) const {
+    std::memset(s, 0, 64);
+    std::memcpy(s, kMagic, sizeof kMagic);
+    put64(s + 8, o_.nonce);
+    put64(s + 16, lba);
+    std::memcpy(s + 24, o_.driveId.data(), std::min(o_.driveId.size(), kIdBytes));
+    const std::uint64_t key = mix(o_.nonce ^ mix(lba));
+    std::uint64_t words[kWords];
+    for (std::size_t i = 0; i < kWords; ++i) words[i] = filler_[i] ^ key;
+    std::memcpy(s + 64, words, sizeof words);
+  }
+
+ private:
+  static constexpr std::size_t kWords = (kSector - 64) / 8;
+  const CapacityProbeOptions& o_;
+  std::uint64_t filler_[kWords];
+};
 
 struct Run {
   std::size_t index;  // of the first position
@@ -89,8 +93,9 @@ std::vector<std::uint64_t> divisorsOf(std::uint64_t d) {
 
 class Prober {
  public:
-  Prober(DiskJob& job, const CapacityProbeOptions& o, std::uint8_t* buffer) : job_(job), o_(o), buffer_(buffer) {
-    makeStamp(o_, 0, mine_);
+  Prober(DiskJob& job, const CapacityProbeOptions& o, std::uint8_t* buffer)
+      : job_(job), o_(o), stamps_(o), buffer_(buffer) {
+    stamps_.make(0, mine_);
   }
 
   CapacityProbeResult run();
@@ -117,6 +122,7 @@ class Prober {
 
   DiskJob& job_;
   const CapacityProbeOptions& o_;
+  const Stamps stamps_;
   std::uint8_t* buffer_;
   std::uint64_t moved_ = 0;
   std::vector<std::uint32_t> positions_;
@@ -127,7 +133,7 @@ class Prober {
 
 CapacityProbeRecord Prober::classify(std::uint32_t lba, const std::uint8_t* got) const {
   std::uint8_t want[kSector];
-  makeStamp(o_, lba, want);
+  stamps_.make(lba, want);
   CapacityProbeRecord r;
   if (std::memcmp(want, got, kSector) == 0) return r;
   r.kind = CapacityProbeRecord::StampWrong;
@@ -141,7 +147,7 @@ CapacityProbeRecord Prober::classify(std::uint32_t lba, const std::uint8_t* got)
   } else {
     const std::uint64_t other = le64(got + 16);
     std::uint8_t theirs[kSector];
-    makeStamp(o_, static_cast<std::uint32_t>(other), theirs);
+    stamps_.make(static_cast<std::uint32_t>(other), theirs);
     const bool whole = other <= 0xFFFFFFFFull && other != lba && std::memcmp(theirs, got, kSector) == 0;
     r.found = whole ? CapacityProbeRecord::OtherStamp : CapacityProbeRecord::OtherData;
     if (whole) r.foundLba = static_cast<std::uint32_t>(other);
@@ -158,7 +164,7 @@ CapacityProbeRecord Prober::astray(std::uint32_t lba, const std::uint8_t* got) c
   r.lba = lba;
   const std::uint64_t other = le64(got + 16);
   std::uint8_t theirs[kSector];
-  if (other <= 0xFFFFFFFFull) makeStamp(o_, static_cast<std::uint32_t>(other), theirs);
+  if (other <= 0xFFFFFFFFull) stamps_.make(static_cast<std::uint32_t>(other), theirs);
   const bool whole = other <= 0xFFFFFFFFull && other != lba && std::memcmp(theirs, got, kSector) == 0;
   r.found = whole ? CapacityProbeRecord::OtherStamp : CapacityProbeRecord::OtherData;
   if (whole) r.foundLba = static_cast<std::uint32_t>(other);
@@ -169,7 +175,7 @@ CapacityProbeRecord Prober::astray(std::uint32_t lba, const std::uint8_t* got) c
 bool Prober::stampHolds(std::uint32_t lba, bool& held) {
   std::uint8_t keep[kSector], got[kSector];
   if (o_.keepData && !read(lba, 1, keep)) return false;
-  makeStamp(o_, lba, buffer_);
+  stamps_.make(lba, buffer_);
   bool ok = write(lba, 1, buffer_) && read(lba, 1, got);
   held = ok && classify(lba, got).kind == CapacityProbeRecord::None;
   if (o_.keepData) ok = write(lba, 1, keep) && ok;
@@ -182,9 +188,9 @@ bool Prober::aliasesZero(std::uint32_t lba, bool& aliased) {
   const bool probed = std::binary_search(positions_.begin(), positions_.end(), lba);
   // A probed address goes back with the rest; any other is put back here.
   if (o_.keepData && !probed && !read(lba, 1, keep)) return false;
-  makeStamp(o_, lba, buffer_);
+  stamps_.make(lba, buffer_);
   bool ok = write(lba, 1, buffer_);
-  makeStamp(o_, 0, buffer_);
+  stamps_.make(0, buffer_);
   ok = ok && write(0, 1, buffer_) && read(lba, 1, got);
   aliased = ok && std::memcmp(got, buffer_, kSector) == 0;
   if (o_.keepData && !probed) ok = write(lba, 1, keep) && ok;
@@ -264,7 +270,7 @@ CapacityProbeResult Prober::run() {
   }
   // Highest first: where two addresses share a sector, the lower one's stamp stays.
   for (auto r = runs_.rbegin(); r != runs_.rend(); ++r) {
-    for (std::uint32_t i = 0; i < r->count; ++i) makeStamp(o_, r->lba + i, buffer_ + i * kSector);
+    for (std::uint32_t i = 0; i < r->count; ++i) stamps_.make(r->lba + i, buffer_ + i * kSector);
     if (!write(r->lba, r->count, buffer_)) {
       restore();
       return finish({CapacityProbeRecord::WriteFailed, r->lba});

@@ -1,6 +1,8 @@
 #include "sim/Bench.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
 
 #include "config/IniFile.h"
 #include "platform/DebugOutput.h"
@@ -148,7 +150,16 @@ SimDrive* Bench::drive(const std::string& name) {
 
 SimDrive* Bench::driveByPath(const std::string& path) {
   if (path.compare(0, kPathPrefix.size(), kPathPrefix) != 0) return nullptr;
-  return drive(path.substr(kPathPrefix.size()));
+  const std::string_view name = std::string_view(path).substr(kPathPrefix.size());
+  // Every command finds its drive here: the name is lower-cased on the stack.
+  char lower[64];
+  if (name.size() > sizeof lower) return drive(std::string(name));
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    lower[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
+  }
+  std::shared_lock lock(drivesMutex_);
+  auto it = drives_.find(std::string_view(lower, name.size()));
+  return it == drives_.end() ? nullptr : it->second.get();
 }
 
 bool Bench::isPresent(const std::string& name) const {

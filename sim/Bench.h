@@ -122,7 +122,7 @@ class Bench {
   // The drives by lower-cased name, and in the order they came: drives are
   // added while the bench runs (the feeder), never removed.
   mutable std::shared_mutex drivesMutex_;
-  std::map<std::string, std::unique_ptr<SimDrive>> drives_;
+  std::map<std::string, std::unique_ptr<SimDrive>, std::less<>> drives_;
   std::vector<SimDrive*> driveOrder_;
   std::map<std::string, bool> devicePresent_;                // lower-cased name of [DeviceN]
   mutable std::mutex mutex_;

@@ -52,20 +52,12 @@ class ChunkStore : public UserData {
 
   bool write(std::uint32_t lba, std::uint32_t count, const std::uint8_t* in) override {
     forEachPiece(lba, count, [&](std::uint64_t chunk, std::uint32_t offset, std::uint32_t bytes) {
-      if (bytes != kChunkBytes && writeLoose(chunk, offset, bytes, in)) {
-        in += bytes;
-        return;
+      if (bytes == kChunkBytes) {
+        if (auto it = loose_.find(chunk); it != loose_.end()) drop(it);
+        store(chunk, in);
+      } else if (!writeLoose(chunk, offset, bytes, in)) {
+        writeInto(chunk, offset, bytes, in);
       }
-      const std::uint8_t* whole = in;
-      if (bytes != kChunkBytes) {
-        // Kept for the store's life: a fresh 64 KiB per short write is most of the cost.
-        scratch_.resize(kChunkBytes);
-        materialize(chunk, 0, kChunkBytes, scratch_.data());
-        std::memcpy(scratch_.data() + offset, in, bytes);
-        whole = scratch_.data();
-      }
-      if (auto it = loose_.find(chunk); it != loose_.end()) drop(it);
-      store(chunk, whole);
       in += bytes;
     });
     return true;
@@ -338,14 +330,37 @@ class ChunkStore : public UserData {
     return std::memcmp(p, p + 1, kChunkBytes - 1) == 0;
   }
 
+  static Kind kindOfChunk(std::uint64_t chunk, const std::uint8_t* data) {
+    if (std::memcmp(data, pattern(chunk), kChunkBytes) == 0) return Kind::Pattern;
+    if (allBytes(data, 0)) return Kind::Zero;
+    if (allBytes(data, 0xFF)) return Kind::Ones;
+    return Kind::Raw;
+  }
+
   void store(std::uint64_t chunk, const std::uint8_t* data) {
-    Kind kind = Kind::Raw;
-    if (std::memcmp(data, pattern(chunk), kChunkBytes) == 0) kind = Kind::Pattern;
-    else if (allBytes(data, 0)) kind = Kind::Zero;
-    else if (allBytes(data, 0xFF)) kind = Kind::Ones;
+    const Kind kind = kindOfChunk(chunk, data);
     if (kind == Kind::Raw) raw_[chunk].assign(data, data + kChunkBytes);
     else raw_.erase(chunk);
     if (kindOf(chunk) != kind) setKind(chunk, kind);
+  }
+
+  // A short write that cannot be kept beside its chunk: the chunk's own bytes
+  // take it, made from the chunk's content first unless they are kept already.
+  void writeInto(std::uint64_t chunk, std::uint32_t offset, std::uint32_t bytes, const std::uint8_t* in) {
+    auto at = raw_.find(chunk);
+    if (at == raw_.end()) {
+      std::vector<std::uint8_t> whole(kChunkBytes);
+      materialize(chunk, 0, kChunkBytes, whole.data());
+      if (auto it = loose_.find(chunk); it != loose_.end()) drop(it);
+      at = raw_.emplace(chunk, std::move(whole)).first;
+      if (kindOf(chunk) != Kind::Raw) setKind(chunk, Kind::Raw);
+    }
+    std::memcpy(at->second.data() + offset, in, bytes);
+    // Written back to one kind, the chunk needs no bytes of its own.
+    const Kind kind = kindOfChunk(chunk, at->second.data());
+    if (kind == Kind::Raw) return;
+    raw_.erase(at);
+    setKind(chunk, kind);
   }
 
   void setKind(std::uint64_t chunk, Kind kind) {
@@ -383,7 +398,6 @@ class ChunkStore : public UserData {
   std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> raw_;
   std::unordered_map<std::uint64_t, Loose> loose_;
   SectorPool pool_;
-  std::vector<std::uint8_t> scratch_;
 };
 
 class FileData : public UserData {

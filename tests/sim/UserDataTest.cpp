@@ -153,6 +153,14 @@ TEST(ChunkStore, ScatteredSectorsCostASectorEachAndSpillIntoAWholeChunk) {
     std::copy(one.begin(), one.end(), want.begin() + s * 512);
     ASSERT_EQ(readBack(*d, 0, 128), want) << s;
   }
+  // Put back a sector at a time, the whole chunk's bytes go once it is pattern again.
+  const std::uint64_t spilled = d->footprintBytes();
+  for (std::uint32_t s = 3; s < 128; s += 7) {
+    ASSERT_TRUE(d->write(s, 1, pattern(s, 1).data()));
+    ASSERT_EQ(readBack(*d, s - 1, 3), pattern(s - 1, 3)) << s;
+  }
+  EXPECT_EQ(readBack(*d, 0, 128), pattern(0, 128));
+  EXPECT_LE(d->footprintBytes() + 64 * 1024, spilled);
   // Put back to what the chunk held, the memory goes with it.
   const std::uint64_t before = d->footprintBytes();
   ASSERT_TRUE(d->write(0, 128, pattern(0, 128).data()));
